@@ -1,0 +1,20 @@
+#pragma once
+#include <functional>
+#include <string>
+
+#include "base/log_sink.h"
+
+namespace plotmint {
+
+// Scans a graph file for colour-table names (records 33 .. 35, up to -999) and asks the
+// caller to show each named pair of tables. A name that could reach outside the table
+// directory is refused with a log line. `enabled` false does nothing at all.
+struct DiscoveryCallbacks {
+    std::function<void(const std::string& tone_path)> show_tone;
+    std::function<void(const std::string& line_path)> show_line;
+};
+
+void find_color_table(const std::string& graph_file, const std::string& program_dir, bool enabled,
+                      const DiscoveryCallbacks& show, LogSink& log);
+
+}  // namespace plotmint

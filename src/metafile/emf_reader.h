@@ -1,0 +1,28 @@
+#pragma once
+// Reads an EMF back with every size, offset, count and object index checked (64-bit
+// arithmetic), so a damaged or hostile file is refused instead of read out of bounds.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "metafile/emf_writer.h"
+#include "metafile/surface.h"
+
+namespace plotmint {
+
+struct EmfPicture {
+    std::string bytes;          // the whole file as read
+    Rect bounds;                // rclBounds, logical units
+    Rect frame;                 // rclFrame, hundredths of a millimetre
+    ReferenceDisplay display;   // szlMillimeters / szlDevice
+    uint32_t record_count = 0;  // nRecords
+    uint32_t handle_count = 0;  // nHandles
+    // The frame in logical units (pixels of the reference display): what a viewer stretches.
+    Rect logical_frame() const;
+};
+
+// nullopt with a reason in `error` when the bytes are not a readable EMF.
+std::optional<EmfPicture> read_emf(std::string bytes, std::string& error);
+std::optional<EmfPicture> read_emf_file(const std::string& path, std::string& error);
+
+}  // namespace plotmint

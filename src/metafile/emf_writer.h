@@ -1,0 +1,92 @@
+#pragma once
+// Records Surface calls into an enhanced metafile the way Windows GDI records them, one
+// record at a time through a ByteSink, and patches the header when closed.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/log_sink.h"
+#include "metafile/surface.h"
+
+namespace plotmint {
+
+// The display whose metrics define the metafile's units (one logical unit = one pixel).
+struct ReferenceDisplay {
+    int32_t horz_mm = 0;  // HORZSIZE
+    int32_t vert_mm = 0;  // VERTSIZE
+    int32_t horz_px = 0;  // HORZRES
+    int32_t vert_px = 0;  // VERTRES
+};
+
+// A common 24-inch 1920x1080 display; used when no screen is known.
+constexpr ReferenceDisplay kDefaultDisplay{527, 296, 1920, 1080};
+
+// Where the metafile's bytes go. patch() rewrites bytes already written (the header).
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    virtual bool write(const void* data, size_t size) = 0;
+    virtual bool patch(uint64_t offset, const void* data, size_t size) = 0;
+    // Makes the result final (for a file: flush, then rename over the target).
+    virtual bool commit() = 0;
+    virtual std::string error() const = 0;
+};
+
+class MemorySink final : public ByteSink {
+public:
+    bool write(const void* data, size_t size) override;
+    bool patch(uint64_t offset, const void* data, size_t size) override;
+    bool commit() override { return true; }
+    std::string error() const override { return {}; }
+    std::string bytes;
+};
+
+// Writes to a temporary file beside `path` and renames it over `path` on commit, so an
+// interrupted or failed write never leaves a damaged picture behind.
+class FileSink final : public ByteSink {
+public:
+    explicit FileSink(std::string path);
+    ~FileSink() override;
+    bool ok() const { return file_ != nullptr && !failed_; }
+    bool write(const void* data, size_t size) override;
+    bool patch(uint64_t offset, const void* data, size_t size) override;
+    bool commit() override;
+    std::string error() const override { return error_; }
+
+private:
+    void fail(const std::string& what);
+    std::string path_, temp_path_, error_;
+    std::FILE* file_ = nullptr;
+    bool failed_ = false;
+    std::unique_ptr<char[]> buffer_;
+};
+
+class EmfWriter final : public Surface {
+public:
+    // frame: rclFrame in hundredths of a millimetre, kept exactly.
+    EmfWriter(ByteSink& sink, const ReferenceDisplay& display, const Rect& frame);
+    ~EmfWriter() override;
+
+    ObjectId create_pen(PenStyle style, int32_t width, uint32_t color) override;
+    ObjectId create_solid_brush(uint32_t color) override;
+    ObjectId create_font(const LogFont& font) override;
+    ObjectId select_object(ObjectId id) override;
+    void delete_object(ObjectId id) override;
+    void move_to(int32_t x, int32_t y) override;
+    void line_to(int32_t x, int32_t y) override;
+    void polygon(std::span<const Point> points) override;
+    void set_text_color(uint32_t color) override;
+    void set_bk_mode(int32_t mode) override;
+    void text_out(int32_t x, int32_t y, std::string_view bytes) override;
+
+    // Writes EMR_EOF, patches the header and commits the sink. Returns false, with a
+    // reason in error(), when anything failed (including a picture beyond 4 GiB).
+    bool close();
+    std::string error() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace plotmint
