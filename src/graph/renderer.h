@@ -33,8 +33,9 @@ Rect metafile_frame(int64_t width, int64_t height, int32_t margin, const Referen
 enum class RenderOutcome { finished, abandoned };
 
 // Runs the fill, vhline, line and substitution passes onto `surface`, starting with the
-// set-up calls (background mode, null pen, black brush) and ending by deleting the
-// current pen and brush. The caller creates and closes the surface.
+// set-up calls (background mode, null pen, black brush). The caller creates the surface
+// and closes it afterwards, also after an abandoned render, so the picture drawn up to
+// the failure is kept.
 RenderOutcome make_metafile(RecordReader& reader, const Extent& extent, int32_t margin,
                             const RenderSettings& settings, Surface& surface, LogSink& log,
                             LogSink& diagnostics);
