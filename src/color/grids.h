@@ -33,4 +33,16 @@ std::string line_file_text(const GridCells& cells);
 // on any failure the old file is untouched and false is returned.
 bool save_file_atomically(const std::string& path, const std::string& text);
 
+// The Save buttons: write the grid as a table file; on failure log "cannot open tone file"
+// or "cannot open line color file" and return false.
+bool save_tone_table(const std::string& path, const GridCells& cells, int32_t node_count,
+                     LogSink& log);
+bool save_line_color_table(const std::string& path, const GridCells& cells, LogSink& log);
+
+// The show operations: read the table file (with the readers' fallbacks), then fill the grid.
+void show_tone_table(const std::string& file_name, const std::string& program_dir, ToneTable& table,
+                     GridCells& cells, LogSink& log);
+void show_line_color_table(const std::string& file_name, const std::string& program_dir,
+                           LineColorTable& table, GridCells& cells, LogSink& log);
+
 }  // namespace plotmint
