@@ -83,28 +83,32 @@ bool RecordReader::next_int(int32_t& v) {
         data = buf_.get();
         len = len_;
     }
-    // Make sure the whole token is in the buffer.
+    // Make sure the whole token is in the buffer. A token longer than kMaxToken is not a
+    // 32-bit integer in any spelling we accept, so it is not read further.
+    size_t end = pos_;
     for (;;) {
-        size_t end = pos_;
         while (end < len && !is_space(data[end]) && end - pos_ <= kMaxToken) ++end;
         if (end < len || end - pos_ > kMaxToken || eof_ || from_memory_) break;
-        if (!refill()) break;
+        const size_t offset = end - pos_;
+        const bool more = refill();  // moves the unread tail to the buffer's start either way
         data = buf_.get();
         len = len_;
+        end = pos_ + offset;
+        if (!more) break;
     }
     const uint64_t token_offset = consumed_ + pos_;
     size_t i = pos_;
     bool negative = false;
-    if (i < len && (data[i] == '-' || data[i] == '+')) negative = data[i++] == '-';
+    if (i < end && (data[i] == '-' || data[i] == '+')) negative = data[i++] == '-';
     const size_t digits = i;
     uint64_t magnitude = 0;
-    while (i < len && static_cast<unsigned char>(data[i] - '0') < 10) {
+    while (i < end && static_cast<unsigned char>(data[i] - '0') < 10) {
         magnitude = magnitude * 10 + static_cast<unsigned>(data[i] - '0');
         if (magnitude > 2147483648ULL) break;
         ++i;
     }
-    const bool ends_cleanly = i == len || is_space(data[i]);
-    if (i == digits || !ends_cleanly || magnitude > (negative ? 2147483648ULL : 2147483647ULL)) {
+    if (i == digits || i != end || end - pos_ > kMaxToken ||
+        magnitude > (negative ? 2147483648ULL : 2147483647ULL)) {
         bad_item_ = true;
         bad_offset_ = token_offset;
         pos_ = len;  // nothing more is read in this pass
