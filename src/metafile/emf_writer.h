@@ -84,6 +84,16 @@ public:
     bool close();
     std::string error() const;
 
+    // Bytes written so far (the header and every record; EMR_EOF once closed).
+    uint64_t size() const;
+    // Union of the drawing records' bounds so far, logical units; (0, 0, -1, -1) when
+    // nothing has been drawn. Geometry only: pen widths are not included.
+    Rect bounds() const;
+
+    // Counts `bytes` as written without writing them, so that the 4 GiB limit can be
+    // reached in a test without producing 4 GiB.
+    void count_unwritten_bytes_for_test(uint64_t bytes);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
