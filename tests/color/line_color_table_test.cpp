@@ -2,6 +2,7 @@
 
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ struct LineCase {
     std::map<int, Rgb> set;               // entries that must hold these; all others black
     std::vector<std::string> log;         // "{given}" / "{default}" stand for the names
 };
+
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
 
 std::vector<LineCase> line_cases() {
     return {

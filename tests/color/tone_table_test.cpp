@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,8 @@ struct ToneCase {
     std::vector<int> untouched;           // slots that must keep the marked values
     std::vector<std::string> log;         // "{given}" and "{default}" stand for the names
 };
+
+void PrintTo(const ToneCase& c, std::ostream* os) { *os << c.name; }
 
 const std::string k79 = std::string(79, ' ');
 
