@@ -1,0 +1,196 @@
+// Runs the built plotmint-convert as a user would and checks its message log and exit code.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::vector<std::string> err;  // standard error, one entry a line
+    std::string out;
+};
+
+std::string slurp(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+std::string quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class ConvertTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("plotmint_convert_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "tables");
+        fs::copy_file(fs::path(PLOTMINT_SOURCE_DIR) / "data/tone-default.ktc", dir_ / "tables/tone-default.ktc");
+        fs::copy_file(fs::path(PLOTMINT_SOURCE_DIR) / "data/line-default.klc", dir_ / "tables/line-default.klc");
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void write(const std::string& name, const std::string& text) { std::ofstream(dir_ / name, std::ios::binary) << text; }
+
+    Outcome run(const std::vector<std::string>& args, bool with_table_dir = true) {
+        std::string cmd = "cd " + quote(dir_.string()) + " && " + quote(std::string(PLOTMINT_BIN_DIR) + "/plotmint-convert");
+        if (with_table_dir) cmd += " --table-dir " + quote((dir_ / "tables").string());
+        for (const auto& a : args) cmd += " " + quote(a);
+        cmd += " 2>stderr.txt >stdout.txt";
+        const int rc = std::system(cmd.c_str());
+        Outcome r;
+        r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        std::istringstream in(slurp(dir_ / "stderr.txt"));
+        for (std::string line; std::getline(in, line);) r.err.push_back(line);
+        r.out = slurp(dir_ / "stdout.txt");
+        return r;
+    }
+
+    std::string table(const std::string& name) { return (dir_ / "tables" / name).string(); }
+
+    fs::path dir_;
+};
+
+TEST_F(ConvertTest, CompleteRunLogsEveryStageInOrder) {
+    write("graph.g", "3 0 0\n2 100 200\n");
+    const Outcome r = run({});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, (std::vector<std::string>{
+                         "open " + table("tone-default.ktc") + ".", "open " + table("line-default.klc") + ".",
+                         "open graph.g for searching color table name.", "no color table.", "open graph.g.",
+                         "xmin : 0", "xmax : 100", "ymin : 0", "ymax : 200", "margin : 28", "making metafile",
+                         "making metafile end", "draw finished."}));
+    const std::string emf = slurp(dir_ / "graph.emf");
+    ASSERT_GE(emf.size(), 88u);
+    EXPECT_EQ(emf.substr(40, 4), std::string(" EMF"));
+}
+
+TEST_F(ConvertTest, DiscoveryLoadsNamedTablesAndCanBeSwitchedOff) {
+    write("named.g", "33 0 0  0 100 0  0 101 0  35 0 0  3 0 0  2 10 10\n");
+    std::ofstream(dir_ / "tables/tone-de.ktc") << "gray\nno.\n0 0\n100 200\n";
+    std::ofstream(dir_ / "tables/line-de.klc") << "gray\nno.\n1 50\n";
+    Outcome r = run({"named.g"});
+    EXPECT_EQ(r.status, 0);
+    ASSERT_GE(r.err.size(), 6u);
+    EXPECT_EQ(r.err[3], "open " + table("tone-de.ktc") + ".");
+    EXPECT_EQ(r.err[4], "open " + table("line-de.klc") + ".");
+    EXPECT_EQ(r.err[5], "find color table.");
+    r = run({"--no-discovery", "named.g"});
+    EXPECT_EQ(r.err[2], "open named.g.");
+}
+
+TEST_F(ConvertTest, MissingAndEmptyNamesStopWithExitOne) {
+    Outcome r = run({"nothere.g"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(std::vector<std::string>(r.err.end() - 4, r.err.end()),
+              (std::vector<std::string>{"open nothere.g for searching color table name.", "Cannot open file.",
+                                        "open nothere.g.", "Cannot open file."}));
+    r = run({""});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(std::vector<std::string>(r.err.end() - 2, r.err.end()),
+              (std::vector<std::string>{"File name is empty.", "File name is empty."}));
+    EXPECT_FALSE(fs::exists(dir_ / "graph.emf"));
+}
+
+TEST_F(ConvertTest, FileNameIsUsedAsTyped) {
+    write(" spaced.g ", "3 0 0 2 5 5");
+    const Outcome r = run({"--no-discovery", " spaced.g "});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err[2], "open  spaced.g .");
+}
+
+TEST_F(ConvertTest, AbandonedRenderStillWritesButExitsOne) {
+    write("bad.g", "3 0 0 2 10 10  7 1 3  0 121 0  0 0 0  0 1 1  9 0 0");
+    const Outcome r = run({"--no-discovery", "bad.g"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(std::find(r.err.begin(), r.err.end(), "gray is out of range"), r.err.end());
+    EXPECT_EQ(r.err.back(), "draw finished.");
+    EXPECT_TRUE(fs::exists(dir_ / "graph.emf"));
+}
+
+TEST_F(ConvertTest, OptionsReachTheRun) {
+    write("g.g", "3 0 0 2 10 10");
+    const Outcome r = run({"--no-discovery", "--widths", "1,2,3,4,50", "-o", "out.emf", "g.g"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(std::find(r.err.begin(), r.err.end(), "margin : 50"), r.err.end());
+    EXPECT_TRUE(fs::exists(dir_ / "out.emf"));
+    EXPECT_FALSE(fs::exists(dir_ / "graph.emf"));
+}
+
+TEST_F(ConvertTest, UnwritableOutputIsAFailureAndKeepsWhatWasThere) {
+    write("g.g", "3 0 0 2 10 10");
+    fs::create_directories(dir_ / "taken.emf");  // a directory cannot be replaced by the picture
+    Outcome r = run({"--no-discovery", "-o", "taken.emf", "g.g"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.back(), "draw finished.");
+    EXPECT_TRUE(fs::is_directory(dir_ / "taken.emf"));
+    r = run({"--no-discovery", "-o", "no/such/dir/x.emf", "g.g"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.back(), "draw finished.");
+}
+
+TEST_F(ConvertTest, UnsupportedHersheySignGoesToStandardErrorAsIs) {
+    write("h.g", "10 0 0  0 10 0  20 9 0  13 0 0");
+    const Outcome r = run({"--no-discovery", "h.g"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(std::find(r.err.begin(), r.err.end(), "This hershey font no.9 is not supported. Replaced by space."),
+              r.err.end());
+}
+
+struct UsageCase {
+    std::vector<std::string> args;
+};
+
+class ConvertUsage : public ConvertTest, public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(ConvertUsage, IsRefusedWithExitTwo) {
+    const Outcome r = run(GetParam().args);
+    EXPECT_EQ(r.status, 2);
+    ASSERT_FALSE(r.err.empty());
+    EXPECT_EQ(r.err[0].rfind("plotmint-convert: ", 0), 0u);
+    EXPECT_FALSE(fs::exists(dir_ / "graph.emf"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bad, ConvertUsage,
+    ::testing::Values(UsageCase{{"--bogus"}}, UsageCase{{"--widths", "1,2,3,4"}}, UsageCase{{"--widths", "1,2,3,4,x"}},
+                      UsageCase{{"--widths", "1,2,3,4,5,6"}}, UsageCase{{"--vhline", "3"}}, UsageCase{{"--hershey", "a"}},
+                      UsageCase{{"--vhline-pen", "1,2,3"}}, UsageCase{{"--display", "0,1,1,1"}}, UsageCase{{"-o"}},
+                      UsageCase{{"a.g", "b.g"}}));
+
+TEST_F(ConvertTest, HelpAndVersion) {
+    Outcome r = run({"--help"}, false);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Usage: plotmint-convert [OPTIONS] [GRAPH_FILE]"), std::string::npos);
+    EXPECT_TRUE(r.err.empty());
+    r = run({"--version"}, false);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("plotmint-convert ", 0), 0u);
+}
+
+TEST_F(ConvertTest, EveryExampleConverts) {
+    for (const auto& entry : fs::directory_iterator(fs::path(PLOTMINT_SOURCE_DIR) / "examples")) {
+        if (entry.path().extension() != ".g") continue;
+        for (const char* hershey : {"0", "1", "2"}) {
+            const Outcome r = run({"--hershey", hershey, entry.path().string()}, false);
+            EXPECT_EQ(r.status, 0) << entry.path();
+            EXPECT_EQ(r.err.back(), "draw finished.") << entry.path();
+        }
+    }
+}
+
+}  // namespace
