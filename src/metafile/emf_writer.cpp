@@ -54,7 +54,7 @@ FileSink::FileSink(std::string path) : path_(std::move(path)) {
     int fd = -1;
     int err = 0;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp_path_ = strformat("%s.%ld-%u.tmp", path_.c_str(), static_cast<long>(getpid()), counter++);
+        temp_path_ = strformat("%s.tmp%ld-%u", path_.c_str(), static_cast<long>(getpid()), counter++);
         fd = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         err = errno;
         if (fd < 0 && err != EEXIST) break;
@@ -218,10 +218,11 @@ struct EmfWriter::Impl {
         if (error.empty()) error = std::move(what);
     }
 
-    // Whether a record of `size` bytes may still be written, leaving room for EMR_EOF.
-    bool fits(uint64_t size) {
+    // Whether a record of `size` bytes may still be written, leaving room for EMR_EOF
+    // unless it is EMR_EOF.
+    bool fits(uint64_t size, bool is_eof = false) {
         if (failed()) return false;
-        if (size > kMaxBytes || bytes + size + kEofSize > kMaxBytes) {
+        if (size > kMaxBytes || bytes + size + (is_eof ? 0 : kEofSize) > kMaxBytes) {
             too_large();
             return false;
         }
@@ -230,7 +231,7 @@ struct EmfWriter::Impl {
 
     void too_large() { fail("the picture would be larger than the 4 GiB an enhanced metafile can hold"); }
 
-    bool emit(const char* rec) {
+    bool emit(const char* rec, bool is_eof = false) {
         if (failed()) return false;
         if (!rec) {
             fail("out of memory while building a metafile record");
@@ -238,7 +239,7 @@ struct EmfWriter::Impl {
         }
         uint32_t size;
         std::memcpy(&size, rec + offsetof(U_EMR, nSize), sizeof size);
-        if (!fits(size)) return false;
+        if (!fits(size, is_eof)) return false;
         if (!sink.write(rec, size)) {
             const std::string why = sink.error();
             fail(why.empty() ? std::string("cannot write the metafile") : why);
@@ -509,7 +510,8 @@ bool EmfWriter::close() {
     bool ok = m.error.empty();
     if (ok) {
         EMFTRACK track{};
-        ok = m.emit(Record(U_EMREOF_set(0, nullptr, &track)));
+        const Record eof(U_EMREOF_set(0, nullptr, &track));
+        ok = m.emit(eof.get(), true);
     }
     if (ok) {
         const Record header = m.header_record();
