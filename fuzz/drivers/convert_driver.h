@@ -1,0 +1,107 @@
+#pragma once
+// One whole conversion of a graph file held in memory, as the draw run does it: extent
+// scan, every pass of make_metafile onto an EmfWriter writing to memory, then the result
+// read back with the checked reader and played. The first 8 bytes of the input choose the
+// settings; the rest is the graph file.
+//
+//   byte 0: bits 0-1 vhline_flag (0..3), bits 2-3 Hershey choice (0..3), bit 4 play back
+//   byte 1: pen widths: 0..191 the defaults, 192..253 bytes 2..6 as signed widths,
+//           254 and 255 extreme widths and margins
+//   bytes 2..6: the widths when byte 1 asks for them
+//   byte 7: seed of the palette and vhline pen perturbation; bits 0-3 how many entries
+//
+// Returns an empty string, or what went wrong: our own writer's output must always read
+// back and play.
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "base/log_sink.h"
+#include "fuzz_bytes.h"
+#include "graph/record_reader.h"
+#include "graph/renderer.h"
+#include "metafile/emf_player.h"
+#include "metafile/emf_reader.h"
+#include "metafile/emf_writer.h"
+
+namespace plotmint::fuzz {
+
+inline RenderSettings convert_settings(ByteReader& in, bool& play_back) {
+    RenderSettings s;
+    const uint8_t mode = in.byte();
+    s.vhline_flag = mode & 3;
+    s.hershey_choice = (mode >> 2) & 3;
+    play_back = (mode & 0x10) != 0;
+
+    const uint8_t widths = in.byte();
+    std::array<uint8_t, 5> w{};
+    for (auto& b : w) b = in.byte();
+    if (widths >= 192 && widths < 254) {
+        for (size_t i = 0; i < 5; ++i) s.line_width[i] = static_cast<int8_t>(w[i]) * 8;
+    } else if (widths == 254) {
+        s.line_width = {std::numeric_limits<int32_t>::max(), -1, 0, std::numeric_limits<int32_t>::min(),
+                        std::numeric_limits<int32_t>::max()};
+    } else if (widths == 255) {
+        s.line_width = {1, 2, 3, 4, std::numeric_limits<int32_t>::min()};
+    }
+
+    // The draw run's palettes: a grey ramp and numbered line colours, then a few entries
+    // replaced by markers or hostile values, as edited grids may hold them.
+    for (int i = 0; i <= 100; ++i) s.tone_color[i] = Rgb{i * 2, i * 2, i * 2};
+    for (int i = 101; i <= 120; ++i) s.tone_color[i] = Rgb{128, 128, 128};
+    for (int i = 0; i < kLineColors; ++i) s.line_color[i] = Rgb{i * 8, 255 - i * 8, i};
+    const uint8_t seed = in.byte();
+    Perturb p(seed);
+    for (int k = 0; k < (seed & 15); ++k) {
+        const uint32_t which = p.below(3);
+        if (which == 0) {
+            Rgb& c = s.tone_color[p.below(kToneSlots)];
+            c = Rgb{p.component(), p.component(), p.component()};
+        } else if (which == 1) {
+            Rgb& c = s.line_color[p.below(kLineColors)];
+            c = Rgb{p.component(), p.component(), p.component()};
+        } else {
+            s.vhline_pen[p.below(4)] = p.component();
+        }
+    }
+    return s;
+}
+
+inline std::string convert_one(const uint8_t* data, size_t size) {
+    ByteReader in(data, size);
+    bool play_back = false;
+    const RenderSettings settings = convert_settings(in, play_back);
+
+    RecordReader reader;
+    reader.open_memory(std::string(in.rest()));
+    Extent extent;
+    scan_extent(reader, extent);
+
+    const int32_t margin = settings.line_width[4];
+    const int64_t width = static_cast<int64_t>(extent.xmax) - extent.xmin + 2 * static_cast<int64_t>(margin);
+    const int64_t height = static_cast<int64_t>(extent.ymax) - extent.ymin + 2 * static_cast<int64_t>(margin);
+    const Rect frame = metafile_frame(width, height, margin, kDefaultDisplay);
+
+    MemorySink sink;
+    NullLog log, diagnostics;
+    bool closed = false;
+    {
+        EmfWriter writer(sink, kDefaultDisplay, frame);
+        make_metafile(reader, extent, margin, settings, writer, log, diagnostics);
+        closed = writer.close();
+        if (closed && writer.size() != sink.bytes.size()) return "the writer's size differs from the bytes written";
+    }
+    if (!closed) return {};  // a refused picture (too large, too many objects) is a result too
+
+    std::string error;
+    const auto picture = read_emf(sink.bytes, error);
+    if (!picture) return "our own metafile does not read back: " + error;
+    if (!play_back) return {};
+    NullCanvas canvas;
+    if (!play_emf(*picture, canvas, &error)) return "our own metafile does not play: " + error;
+    if (canvas.mismatched()) return "text advances and characters differ in number";
+    return {};
+}
+
+}  // namespace plotmint::fuzz
