@@ -17,11 +17,14 @@ struct EmfPicture {
     ReferenceDisplay display;   // szlMillimeters / szlDevice
     uint32_t record_count = 0;  // nRecords
     uint32_t handle_count = 0;  // nHandles
-    // The frame in logical units (pixels of the reference display): what a viewer stretches.
+    // The frame in logical units (pixels of the reference display), each edge rounded to
+    // the nearest unit: what a viewer stretches.
     Rect logical_frame() const;
 };
 
-// nullopt with a reason in `error` when the bytes are not a readable EMF.
+// nullopt with a reason in `error` when the bytes are not a readable EMF. Bytes past the
+// header's nBytes are dropped; everything before must be whole records ending in EMR_EOF,
+// with nRecords matching.
 std::optional<EmfPicture> read_emf(std::string bytes, std::string& error);
 std::optional<EmfPicture> read_emf_file(const std::string& path, std::string& error);
 

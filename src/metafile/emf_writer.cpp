@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -129,8 +130,6 @@ bool FileSink::commit() {
         return false;
     }
     temp_path_.clear();
-    // ok() reports on the open file; a committed sink takes no more writes.
-    failed_ = true;
     return true;
 }
 
@@ -206,7 +205,7 @@ struct EmfWriter::Impl {
 
     std::unordered_map<ObjectId, Object> objects;
     ObjectId next_id = 1;
-    std::vector<bool> slot_used;  // index i is slot i + 1
+    std::set<uint32_t> free_slots;  // freed slots below peak_slots
     uint32_t peak_slots = 0;
     ObjectId selected[3] = {kStockBlackPen, kStockWhiteBrush, kStockSystemFont};
     LogFont font = stock_system_font();
@@ -281,20 +280,16 @@ struct EmfWriter::Impl {
 
     // The lowest free slot, as GDI hands them out; 0 when the table is full.
     uint32_t take_slot() {
-        auto it = std::find(slot_used.begin(), slot_used.end(), false);
-        if (it == slot_used.end()) {
-            if (slot_used.size() >= kMaxSlots) {
-                fail("too many objects alive at once for an enhanced metafile");
-                return 0;
-            }
-            slot_used.push_back(true);
-            it = slot_used.end() - 1;
-        } else {
-            *it = true;
+        if (!free_slots.empty()) {
+            const uint32_t slot = *free_slots.begin();
+            free_slots.erase(free_slots.begin());
+            return slot;
         }
-        const uint32_t slot = static_cast<uint32_t>(it - slot_used.begin()) + 1;
-        peak_slots = std::max(peak_slots, slot);
-        return slot;
+        if (peak_slots >= kMaxSlots) {
+            fail("too many objects alive at once for an enhanced metafile");
+            return 0;
+        }
+        return ++peak_slots;
     }
 
     ObjectId add_object(Object obj) {
@@ -410,7 +405,7 @@ void EmfWriter::delete_object(ObjectId id) {
     const uint32_t slot = it->second.slot;
     m.objects.erase(it);
     if (slot == 0) return;  // never selected, so never in the file
-    m.slot_used[slot - 1] = false;
+    m.free_slots.insert(slot);
     m.emit(Record(U_EMRDELETEOBJECT_set(slot)));
 }
 

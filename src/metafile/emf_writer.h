@@ -61,6 +61,14 @@ private:
     std::unique_ptr<char[]> buffer_;
 };
 
+// What the file holds follows GDI: an object reaches the file when first selected (create
+// record, then EMR_SELECTOBJECT) and takes the lowest free slot of the object table; a null
+// pen is the stock NULL_PEN; deleting a stock object or one never selected writes nothing;
+// text is EMR_EXTTEXTOUTW with one advance per character from the face's metric twin.
+// Bounds are geometry, not ink: a line spans its two end points and a polygon its points,
+// whatever the pen width; a text record spans (x, y) to (x + sum of advances + 1,
+// y + cell height + 1), unrotated, where the cell height is lfHeight itself (see
+// text_cell_height). A picture that is never closed is never committed.
 class EmfWriter final : public Surface {
 public:
     // frame: rclFrame in hundredths of a millimetre, kept exactly.
