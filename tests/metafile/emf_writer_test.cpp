@@ -522,18 +522,6 @@ TEST(EmfWriter, CallsAfterCloseAreIgnored) {
     EXPECT_EQ(p.sink.bytes, bytes);
 }
 
-TEST(EmfWriter, WrittenPictureReadsBack) {
-    Picture p;
-    p.writer.select_object(p.writer.create_font(arial(21)));
-    p.writer.text_out(3, 4, "x");
-    p.writer.polygon(std::vector<Point>{{0, 0}, {10, 0}, {10, 10}});
-    std::string error;
-    const auto picture = read_emf(p.close(), error);
-    ASSERT_TRUE(picture) << error;
-    EXPECT_EQ(picture->frame, kFrame);
-    EXPECT_EQ(picture->handle_count, 2u);
-}
-
 // ---------------------------------------------------------------------------------------
 // FileSink
 
