@@ -1,0 +1,18 @@
+// The desktop program: one window, run until it is closed.
+#include <exception>
+
+#include "app/gui/application.h"
+#include "app/gui/main_window.h"
+
+int main(int argc, char** argv) {
+    plotmint::PlotmintApplication app(argc, argv);
+    try {
+        plotmint::TForm1 form;
+        form.show();
+        app.exec();
+    } catch (const std::exception& e) {
+        plotmint::show_error_box(nullptr, plotmint::error_box_text(e.what()));
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,474 @@
+#include "app/gui/main_window.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QMimeData>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollBar>
+#include <cmath>
+
+#include "app/gui/application.h"
+#include "app/gui/picture_mime.h"
+#include "app/gui/qt_canvas.h"
+#include "base/format.h"
+#include "base/parse_int.h"
+#include "color/discovery.h"
+#include "color/grids.h"
+#include "color/tables.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace plotmint {
+
+namespace {
+
+QString u8(const char* text) { return QString::fromUtf8(text); }
+
+// The settings of one draw run, read from the grids and radio groups at the moment the run
+// asks for them.
+class GridSettings final : public SettingsSource {
+public:
+    explicit GridSettings(TForm1& form) : form_(form) {}
+
+    void read_line_width(std::array<int32_t, 5>& line_width) override {
+        for (int c = 0; c < 5; ++c) read(*form_.StringGrid4, c, line_width[static_cast<size_t>(c)]);
+    }
+    void read_vhline_pen(std::array<int32_t, 4>& pen) override {
+        for (int c = 0; c < 4; ++c) read(*form_.StringGrid2, c, pen[static_cast<size_t>(c)]);
+    }
+    void read_tone_nodes(ToneTable& tone) override { read_tone_cells(form_.StringGrid1->cells4(), tone); }
+    void read_line_colors(LineColorTable& line_color) override {
+        read_line_cells(form_.StringGrid3->cells4(), line_color);
+    }
+    int32_t vhline_flag() override { return form_.RadioGroup2->item_index(); }
+    int32_t hershey_choice() override { return form_.RadioGroup4->item_index(); }
+
+private:
+    // Row 1 of a settings grid; a cell without a number keeps the held value.
+    static void read(const StringGrid& grid, int col, int32_t& held) {
+        if (const auto v = parse_int(grid.cell_utf8(1, col))) held = *v;
+    }
+    TForm1& form_;
+};
+
+QPushButton* make_button(QWidget* parent, const char* name, const char* caption, QRect place) {
+    auto* b = new QPushButton(u8(caption), parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(place);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QLabel* make_label(QWidget* parent, const char* name, const char* caption, QPoint place) {
+    auto* l = new QLabel(u8(caption), parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->move(place);
+    l->adjustSize();
+    return l;
+}
+
+StringGrid* make_grid(QWidget* parent, const char* name, int cols, int rows, int fixed_cols, QRect place,
+                      int col_width, int row_height) {
+    auto* g = new StringGrid(cols, rows, 1, fixed_cols, parent);
+    g->setObjectName(QString::fromLatin1(name));
+    g->setGeometry(place);
+    g->set_default_col_width(col_width);
+    g->set_default_row_height(row_height);
+    return g;
+}
+
+RadioGroup* make_radio_group(QWidget* parent, const char* name, const char* caption,
+                             std::initializer_list<const char*> items, int index, QRect place) {
+    QStringList texts;
+    for (const char* t : items) texts << u8(t);
+    auto* g = new RadioGroup(u8(caption), texts, parent);
+    g->setObjectName(QString::fromLatin1(name));
+    g->setGeometry(place);
+    g->set_item_index(index);
+    return g;
+}
+
+void set_row(StringGrid* grid, int row, std::initializer_list<const char*> texts) {
+    int c = 0;
+    for (const char* t : texts) grid->set_cell(row, c++, u8(t));
+}
+
+}  // namespace
+
+PaintBox::PaintBox(QWidget* parent, PaintHandler on_paint) : QWidget(parent), on_paint_(std::move(on_paint)) {}
+
+void PaintBox::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (on_paint_) on_paint_(painter);
+}
+
+void MemoLog::log_line(std::string_view text) {
+    if (!memo_) return;
+    memo_->appendPlainText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    memo_->verticalScrollBar()->setValue(memo_->verticalScrollBar()->maximum());
+}
+
+TForm1::TForm1(Options options, QWidget* parent) : QWidget(parent), options_(std::move(options)) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Plotmint"));
+    setFont(ui_font());
+    resize(kClientWidth, kClientHeight);
+    build_controls();
+    log_.attach(Memo1);
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+QFont TForm1::ui_font() {
+    const QString preferred = u8("ＭＳ Ｐゴシック");
+    QFont font;
+    font.setFamilies({QFontDatabase::hasFamily(preferred) ? preferred : QStringLiteral("Noto Sans CJK JP")});
+    font.setPixelSize(15);
+    return font;
+}
+
+std::string TForm1::file_name_bytes(const QString& name) { return QFile::encodeName(name).toStdString(); }
+
+void TForm1::build_controls() {
+    File = make_button(this, "File", "ファイルを選ぶ", {16, 8, 177, 33});
+    Label1 = make_label(this, "Label1", "ファイル名", {16, 48});
+    Edit1 = new QLineEdit(u8("graph.g"), this);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setGeometry(16, 72, 209, 23);
+    Label3 = make_label(this, "Label3", "線幅", {16, 104});
+    StringGrid4 = make_grid(this, "StringGrid4", 5, 2, 0, {16, 120, 193, 52}, 37, 24);
+    Draw = make_button(this, "Draw", "再描画", {16, 184, 81, 41});
+    Finish = make_button(this, "Finish", "終了", {120, 184, 81, 41});
+    Copy_to_clip = make_button(this, "Copy_to_clip", "クリップボードへコピー", {16, 232, 185, 41});
+    Label2 = make_label(this, "Label2", "メッセージ", {16, 280});
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setGeometry(16, 304, 185, 281);
+    Memo1->setReadOnly(true);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setFocusPolicy(Qt::ClickFocus);  // not reached by Tab
+
+    RadioGroup2 = make_radio_group(this, "RadioGroup2", "Vline Hline の扱い", {"線分の集合", "点線で置換", "下色の線"}, 2,
+                                   {232, 8, 137, 97});
+    StringGrid2 = make_grid(this, "StringGrid2", 4, 2, 0, {216, 112, 153, 49}, 36, 22);
+    RadioGroup4 = make_radio_group(this, "RadioGroup4", "hersheyフォント", {"元のまま", "Arialで置換", "Timesで置換"}, 1,
+                                   {384, 8, 137, 97});
+    RadioGroup1 = make_radio_group(this, "RadioGroup1", "カラーテーブル自動読込", {"する", "しない"}, 0,
+                                   {384, 120, 161, 65});
+    Label4 = make_label(this, "Label4", "塗りつぶしの色", {216, 192});
+    StringGrid1 = make_grid(this, "StringGrid1", 4, 122, 0, {216, 216, 139, 321}, 33, 20);
+    Label5 = make_label(this, "Label5", "線の色", {376, 192});
+    StringGrid3 = make_grid(this, "StringGrid3", 4, 32, 1, {376, 216, 139, 321}, 33, 20);
+    tone_load = make_button(this, "tone_load", "Load", {216, 544, 73, 41});
+    tone_save = make_button(this, "tone_save", "Save", {296, 544, 65, 41});
+    pen_load = make_button(this, "pen_load", "Load", {376, 544, 73, 41});
+    pen_save = make_button(this, "pen_save", "Save", {456, 544, 65, 41});
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setGeometry(552, 16, 313, 465);
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel1->setLineWidth(1);
+    Panel1->setAutoFillBackground(true);
+    PaintBox1 = new PaintBox(Panel1, [this](QPainter& p) {
+        PaintBox1Paint();
+        paint_preview(p);
+    });
+    PaintBox1->setObjectName(QStringLiteral("PaintBox1"));
+    PaintBox1->setGeometry(8, 8, 300, 450);
+
+    Label6 = make_label(this, "Label6", "パネルの色（-1を指定するとボタンカラー）", {552, 504});
+    StringGrid5 = make_grid(this, "StringGrid5", 3, 2, 0, {552, 528, 156, 53}, 50, 24);
+
+    // Files dropped anywhere on the window reach the window, not the control under them.
+    for (QWidget* child : findChildren<QWidget*>()) child->setAcceptDrops(false);
+
+    connect(File, &QPushButton::clicked, this, &TForm1::FileClick);
+    connect(Draw, &QPushButton::clicked, this, &TForm1::DrawClick);
+    connect(Finish, &QPushButton::clicked, this, &TForm1::FinishClick);
+    connect(Copy_to_clip, &QPushButton::clicked, this, &TForm1::Copy_to_clipClick);
+    connect(tone_load, &QPushButton::clicked, this, &TForm1::tone_loadClick);
+    connect(tone_save, &QPushButton::clicked, this, &TForm1::tone_saveClick);
+    connect(pen_load, &QPushButton::clicked, this, &TForm1::pen_loadClick);
+    connect(pen_save, &QPushButton::clicked, this, &TForm1::pen_saveClick);
+    connect(Edit1, &QLineEdit::returnPressed, this, [this] { Edit1KeyPress('\r'); });
+    connect(StringGrid5, &StringGrid::enter_pressed, this, [this] { keypress('\r'); });
+}
+
+void TForm1::FormCreate() {
+    picture_flag_ = 0;
+    program_dir_ = options_.program_dir ? *options_.program_dir : QCoreApplication::applicationDirPath();
+    if (program_dir_.isEmpty()) {
+        log_.log_line("プログラムにバグがあります。製作者に連絡してください。");
+        return;
+    }
+    set_row(StringGrid2, 0, {"  R", "  G", "  B", "線幅"});
+    set_row(StringGrid2, 1, {"200", "200", "200", "  1"});
+    set_row(StringGrid4, 0, {"  1", "  2", "  3", "  4", "  5"});
+    set_row(StringGrid4, 1, {" 12", " 16", " 20", " 24", " 28"});
+    set_row(StringGrid5, 0, {"  R", "  G", "  B"});
+    set_row(StringGrid5, 1, {"-1", "255", "255"});
+    set_panel_color();
+    const std::string dir = file_name_bytes(program_dir_);
+    show_tone_table(default_tone_path(dir));
+    show_line_color_table(default_line_path(dir));
+    setAcceptDrops(true);
+}
+
+void TForm1::set_panel_color() {
+    const auto r = parse_int(StringGrid5->cell_utf8(1, 0));
+    const auto g = parse_int(StringGrid5->cell_utf8(1, 1));
+    const auto b = parse_int(StringGrid5->cell_utf8(1, 2));
+    auto in_range = [](const std::optional<int32_t>& v) { return v && *v >= 0 && *v <= 255; };
+    QColor colour;
+    if (in_range(r) && in_range(g) && in_range(b)) {
+        log_.log_line(strformat("RGB : %d  %d  %d", *r, *g, *b));
+        colour = QColor(*r, *g, *b);
+    } else {
+        colour = QApplication::palette().color(QPalette::Button);
+    }
+    QPalette pal = Panel1->palette();
+    pal.setColor(QPalette::Window, colour);
+    Panel1->setPalette(pal);
+    Panel1->update();
+}
+
+QColor TForm1::panel_color() const { return Panel1->palette().color(QPalette::Window); }
+
+void TForm1::keypress(int key) {
+    if (key == '\r') set_panel_color();
+}
+
+void TForm1::FinishClick() { close(); }
+
+void TForm1::show_tone_table(const std::string& file_name) {
+    GridCells cells = StringGrid1->cells4();
+    plotmint::show_tone_table(file_name, file_name_bytes(program_dir_), held_.tone, cells, log_);
+    StringGrid1->set_cells4(cells);
+}
+
+void TForm1::show_line_color_table(const std::string& file_name) {
+    GridCells cells = StringGrid3->cells4();
+    plotmint::show_line_color_table(file_name, file_name_bytes(program_dir_), held_.line_color, cells, log_);
+    StringGrid3->set_cells4(cells);
+}
+
+void TForm1::find_color_table(const QString& graph_file) {
+    DiscoveryCallbacks show;
+    show.show_tone = [this](const std::string& path) { show_tone_table(path); };
+    show.show_line = [this](const std::string& path) { show_line_color_table(path); };
+    plotmint::find_color_table(file_name_bytes(graph_file), file_name_bytes(program_dir_),
+                               RadioGroup1->item_index() != 1, show, log_);
+}
+
+ReferenceDisplay TForm1::reference_display() const {
+    if (options_.display) return *options_.display;
+    const QScreen* s = screen();
+    if (!s) return kDefaultDisplay;
+    const QSizeF mm = s->physicalSize();
+    const QSize px = s->geometry().size() * s->devicePixelRatio();
+    ReferenceDisplay d{static_cast<int32_t>(std::lround(mm.width())), static_cast<int32_t>(std::lround(mm.height())),
+                       px.width(), px.height()};
+    if (d.horz_mm <= 0 || d.vert_mm <= 0 || d.horz_px <= 0 || d.vert_px <= 0) return kDefaultDisplay;
+    return d;
+}
+
+void TForm1::draw_run() {
+    GridSettings settings(*this);
+    DrawRunOptions options;
+    options.display = reference_display();
+    show_run_result(plotmint::draw_run(file_name_bytes(Edit1->text()), settings, held_, options, log_));
+}
+
+void TForm1::show_run_result(DrawRunResult result) {
+    if (result.picture) {
+        picture_ = std::move(result.picture);
+        preview_ = plotmint::preview_rect(result.extent, PaintBox1->width(), PaintBox1->height());
+        PaintBox1->repaint();
+        picture_flag_ = 1;
+    } else if (!result.read_error.empty()) {
+        // The preview and the picture stay as they were, like the picture flag.
+        show_error_box(this, error_box_text(result.read_error.c_str()));
+    }
+}
+
+QRect TForm1::preview_rect() const {
+    return QRect(QPoint(preview_.left, preview_.top), QPoint(preview_.right - 1, preview_.bottom - 1));
+}
+
+void TForm1::paint_preview(QPainter& painter) {
+    if (!picture_) return;
+    const QRectF target(preview_.left, preview_.top, static_cast<double>(preview_.right) - preview_.left,
+                        static_cast<double>(preview_.bottom) - preview_.top);
+    if (!(target.width() > 0 && target.height() > 0)) return;
+    paint_picture(painter, *picture_, target);
+}
+
+void TForm1::DrawClick() { draw_run(); }
+
+void TForm1::Edit1KeyPress(int key) {
+    if (key != '\r') return;
+    find_color_table(Edit1->text());
+    draw_run();
+}
+
+void TForm1::FileClick() {
+    const auto path = choose_file({QStringLiteral("OpenDialog1"), false, u8("グラフファイル(*.g)"), {}, {}});
+    if (!path) return;
+    Edit1->setText(*path);
+    find_color_table(Edit1->text());
+    draw_run();
+}
+
+void TForm1::PaintBox1Paint() {
+    if (startup_flag_) return;
+    startup_flag_ = true;
+    const QStringList args = options_.arguments ? *options_.arguments : QCoreApplication::arguments().mid(1);
+    if (args.size() != 1) return;
+    // The run repaints the preview box, so it starts once this paint is over.
+    const QString file = args.front();
+    QMetaObject::invokeMethod(
+        this,
+        [this, file] {
+            Edit1->setText(file);
+            find_color_table(Edit1->text());
+            draw_run();
+        },
+        Qt::QueuedConnection);
+}
+
+void TForm1::DropFiles(const QList<QUrl>& files) {
+    if (files.size() != 1) {
+        log_.log_line("ドラッグしたファイルの個数が多すぎます。");
+        return;
+    }
+    Edit1->setText(files.front().toLocalFile());
+    find_color_table(Edit1->text());
+    draw_run();
+}
+
+namespace {
+
+bool holds_local_files(const QMimeData* mime) {
+    if (!mime || !mime->hasUrls() || mime->urls().isEmpty()) return false;
+    for (const QUrl& url : mime->urls())
+        if (!url.isLocalFile()) return false;
+    return true;
+}
+
+}  // namespace
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    if (holds_local_files(event->mimeData())) event->acceptProposedAction();
+}
+
+void TForm1::dragMoveEvent(QDragMoveEvent* event) {
+    if (holds_local_files(event->mimeData())) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    if (!holds_local_files(event->mimeData())) return;
+    event->acceptProposedAction();
+    DropFiles(event->mimeData()->urls());
+}
+
+void TForm1::Copy_to_clipClick() {
+    if (picture_flag_ == 0 || !picture_) {
+        log_.log_line("クリップボードへコピーするデータがありません");
+        return;
+    }
+    copy_to_clipboard(*picture_);
+    log_.log_line("クリップボードへコピーしました");
+}
+
+void TForm1::copy_to_clipboard(const EmfPicture& picture) {
+#ifdef Q_OS_WIN
+    // Programs on Windows take a metafile as a handle, which Qt's clipboard cannot offer.
+    HENHMETAFILE handle = SetEnhMetaFileBits(static_cast<UINT>(picture.bytes.size()),
+                                             reinterpret_cast<const BYTE*>(picture.bytes.data()));
+    if (!handle) return;
+    if (!OpenClipboard(reinterpret_cast<HWND>(winId()))) {
+        DeleteEnhMetaFile(handle);
+        return;
+    }
+    EmptyClipboard();
+    if (!SetClipboardData(CF_ENHMETAFILE, handle)) DeleteEnhMetaFile(handle);
+    CloseClipboard();
+#else
+    QGuiApplication::clipboard()->setMimeData(picture_mime_data(picture).release());
+#endif
+}
+
+std::optional<QString> TForm1::run_file_dialog(const FileDialogRequest& request) {
+    QFileDialog dialog(this);
+    dialog.setObjectName(request.name);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setNameFilter(request.filter);
+    dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (!request.default_suffix.isEmpty()) dialog.setDefaultSuffix(request.default_suffix);
+    if (!request.selected.isEmpty())
+        dialog.selectFile(request.selected);
+    else
+        dialog.setDirectory(QDir::currentPath());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().front();
+}
+
+std::optional<QString> TForm1::choose_file(FileDialogRequest request) {
+    request.selected = last_chosen_.value(request.name);
+    std::optional<QString> path = file_dialog_hook_ ? file_dialog_hook_(request) : run_file_dialog(request);
+    if (!path || path->isEmpty()) return std::nullopt;
+    last_chosen_[request.name] = *path;
+    // A chosen file makes its folder the current directory, as the system file dialogs of
+    // the desktop this program comes from do; graph.emf is written there.
+    QDir::setCurrent(QFileInfo(*path).absolutePath());
+    return path;
+}
+
+void TForm1::tone_loadClick() {
+    const auto path = choose_file({QStringLiteral("OpenDialog2"), false, u8("塗りつぶし色の定義(*.ktc)"), {}, {}});
+    if (!path) return;  // a cancel keeps the grid and its edits
+    show_tone_table(file_name_bytes(*path));
+}
+
+void TForm1::pen_loadClick() {
+    const auto path = choose_file({QStringLiteral("OpenDialog3"), false, u8("線色の定義(*.klc)"), {}, {}});
+    if (!path) return;
+    show_line_color_table(file_name_bytes(*path));
+}
+
+void TForm1::tone_saveClick() {
+    const auto path =
+        choose_file({QStringLiteral("SaveDialog1"), true, u8("塗りつぶし色の定義(*.ktc)"), QStringLiteral("ktc"), {}});
+    if (!path) return;  // a cancel writes nothing
+    save_tone_table(file_name_bytes(*path), StringGrid1->cells4(), held_.tone.count, log_);
+}
+
+void TForm1::pen_saveClick() {
+    const auto path =
+        choose_file({QStringLiteral("SaveDialog2"), true, u8("線色の定義(*.klc)"), QStringLiteral("klc"), {}});
+    if (!path) return;
+    save_line_color_table(file_name_bytes(*path), StringGrid3->cells4(), log_);
+}
+
+QStringList TForm1::log_lines() const {
+    const QString text = Memo1->toPlainText();
+    if (text.isEmpty() && Memo1->document()->blockCount() <= 1) return {};
+    return text.split(QLatin1Char('\n'));
+}
+
+}  // namespace plotmint

@@ -1,0 +1,171 @@
+#pragma once
+// The main window: its controls are both the user interface and the only settings store.
+#include <QColor>
+#include <QFrame>
+#include <QHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRect>
+#include <QStringList>
+#include <QUrl>
+#include <QWidget>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/core/draw_run.h"
+#include "app/gui/controls.h"
+#include "base/log_sink.h"
+#include "metafile/emf_reader.h"
+
+namespace plotmint {
+
+// The preview box: paints through its owner, which holds the picture.
+class PaintBox : public QWidget {
+    Q_OBJECT
+public:
+    using PaintHandler = std::function<void(QPainter&)>;
+    PaintBox(QWidget* parent, PaintHandler on_paint);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    PaintHandler on_paint_;
+};
+
+// The message log: each text becomes one new line; a text ending in "\n" leaves an empty
+// line after it.
+class MemoLog final : public LogSink {
+public:
+    void attach(QPlainTextEdit* memo) { memo_ = memo; }
+    void log_line(std::string_view text) override;
+
+private:
+    QPlainTextEdit* memo_ = nullptr;
+};
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    struct Options {
+        std::optional<QString> program_dir;       // default: the executable's directory
+        std::optional<QStringList> arguments;     // default: the command line after the program
+        std::optional<ReferenceDisplay> display;  // default: the screen the window is on
+    };
+
+    // One showing of a file chooser. `name` is the chooser's name (OpenDialog1 ...), `filter`
+    // in Qt's form, `selected` the name chosen in it last time.
+    struct FileDialogRequest {
+        QString name;
+        bool save = false;
+        QString filter;
+        QString default_suffix;
+        QString selected;
+    };
+    // Returns the chosen file, or nullopt when the user cancelled.
+    using FileDialogHook = std::function<std::optional<QString>(const FileDialogRequest&)>;
+
+    // The client area that holds the controls; with a usual title bar and border the window's
+    // outer size is 886 x 633.
+    static constexpr int kClientWidth = 870;
+    static constexpr int kClientHeight = 594;
+
+    explicit TForm1(Options options = {}, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Controls, named as the handlers and the message texts refer to them.
+    QPushButton* File = nullptr;
+    QPushButton* Draw = nullptr;
+    QPushButton* Finish = nullptr;
+    QPushButton* Copy_to_clip = nullptr;
+    QPushButton* tone_load = nullptr;
+    QPushButton* tone_save = nullptr;
+    QPushButton* pen_load = nullptr;
+    QPushButton* pen_save = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    StringGrid* StringGrid1 = nullptr;  // tone nodes
+    StringGrid* StringGrid2 = nullptr;  // replacement line pen
+    StringGrid* StringGrid3 = nullptr;  // line colours
+    StringGrid* StringGrid4 = nullptr;  // pen widths and margin
+    StringGrid* StringGrid5 = nullptr;  // panel colour
+    RadioGroup* RadioGroup1 = nullptr;  // automatic colour table loading
+    RadioGroup* RadioGroup2 = nullptr;  // vertical/horizontal line handling
+    RadioGroup* RadioGroup4 = nullptr;  // Hershey font
+    QFrame* Panel1 = nullptr;
+    PaintBox* PaintBox1 = nullptr;
+
+    // Handlers.
+    void FormCreate();
+    void FileClick();
+    void DrawClick();
+    void Edit1KeyPress(int key);
+    void FinishClick();
+    void Copy_to_clipClick();
+    void PaintBox1Paint();
+    void DropFiles(const QList<QUrl>& files);
+    void keypress(int key);
+    void set_panel_color();
+    void tone_loadClick();
+    void pen_loadClick();
+    void tone_saveClick();
+    void pen_saveClick();
+    void show_tone_table(const std::string& file_name);
+    void show_line_color_table(const std::string& file_name);
+    void find_color_table(const QString& graph_file);
+    void draw_run();
+    // What the window does with a run's outcome: show the new picture, or report a picture
+    // that could not be read back.
+    void show_run_result(DrawRunResult result);
+
+    void set_file_dialog_hook(FileDialogHook hook) { file_dialog_hook_ = std::move(hook); }
+
+    // What the window holds, for its tests and the screenshots.
+    QStringList log_lines() const;
+    int picture_flag() const { return picture_flag_; }
+    const std::optional<EmfPicture>& picture() const { return picture_; }
+    QRect preview_rect() const;
+    const HeldValues& held() const { return held_; }
+    const QString& program_dir() const { return program_dir_; }
+    QColor panel_color() const;
+    ReferenceDisplay reference_display() const;
+    LogSink& log() { return log_; }
+
+    static QFont ui_font();
+    // A file name as the core takes it: the bytes the file system uses.
+    static std::string file_name_bytes(const QString& name);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void build_controls();
+    void paint_preview(QPainter& painter);
+    std::optional<QString> choose_file(FileDialogRequest request);
+    std::optional<QString> run_file_dialog(const FileDialogRequest& request);
+    void copy_to_clipboard(const EmfPicture& picture);
+
+    Options options_;
+    QString program_dir_;
+    MemoLog log_;
+    HeldValues held_;
+    int picture_flag_ = 0;
+    bool startup_flag_ = false;
+    std::optional<EmfPicture> picture_;
+    Rect preview_{};
+    QHash<QString, QString> last_chosen_;
+    FileDialogHook file_dialog_hook_;
+};
+
+}  // namespace plotmint

@@ -1,0 +1,187 @@
+#include "app/gui/qt_canvas.h"
+
+#include <QFontMetricsF>
+#include <QPainterPath>
+#include <QPolygonF>
+#include <algorithm>
+#include <cmath>
+
+#include "metafile/text_metrics.h"
+
+namespace plotmint {
+
+namespace {
+
+// Qt sizes fonts in whole pixels; text is drawn this many times larger under a transform
+// reduced by the same factor, so a 35.8-unit em does not become 36.
+constexpr double kTextScale = 16.0;
+
+// The freely available faces with the same metrics as the Windows faces the renderer names;
+// listed after the Windows name so a system that has the real face uses it.
+struct Twin {
+    const char* face;
+    const char* twin;
+};
+constexpr Twin kTwins[] = {
+    {"Arial", "Liberation Sans"},
+    {"Times New Roman", "Liberation Serif"},
+    {"Courier New", "Liberation Mono"},
+    {"Symbol", "Standard Symbols PS"},
+    {"Century", "C059"},
+};
+
+double device_scale(const QPainter& painter) {
+    const QTransform t = painter.combinedTransform();
+    return std::sqrt(std::abs(t.determinant()));
+}
+
+}  // namespace
+
+QColor color_from_ref(uint32_t c) {
+    return QColor(static_cast<int>(c & 0xFFu), static_cast<int>((c >> 8) & 0xFFu),
+                  static_cast<int>((c >> 16) & 0xFFu));
+}
+
+double em_height(const LogFont& font) {
+    const FaceAdvances& face = face_advances_for(font.face_name, font.weight);
+    if (font.height < 0) return -static_cast<double>(font.height);
+    const double cell = font.height == 0 ? static_cast<double>(text_cell_height(font)) : font.height;
+    return cell * face.units_per_em / face.cell_units;
+}
+
+QFont qfont_for(const LogFont& font, double scale) {
+    QFont f;
+    const QString face = QString::fromLatin1(font.face_name.data(), static_cast<qsizetype>(font.face_name.size()));
+    QStringList families{face};
+    for (const Twin& t : kTwins)
+        if (face.compare(QLatin1String(t.face), Qt::CaseInsensitive) == 0) families << QString::fromLatin1(t.twin);
+    f.setFamilies(families);
+    f.setPixelSize(std::max(1, static_cast<int>(std::lround(em_height(font) * scale))));
+    const int weight = font.weight <= 0 ? 400 : std::clamp(font.weight, 1, 1000);
+    f.setWeight(static_cast<QFont::Weight>(weight));
+    f.setItalic(font.italic != 0);
+    f.setUnderline(font.underline != 0);
+    f.setStrikeOut(font.strike_out != 0);
+    f.setKerning(false);
+    f.setHintingPreference(QFont::PreferNoHinting);
+    f.setStyleStrategy(QFont::PreferOutline);
+    return f;
+}
+
+QTransform frame_transform(const Rect& frame, const QRectF& target) {
+    const double fw = static_cast<double>(frame.right) - frame.left;
+    const double fh = static_cast<double>(frame.bottom) - frame.top;
+    const double sx = fw != 0 ? target.width() / fw : 1.0;
+    const double sy = fh != 0 ? target.height() / fh : 1.0;
+    QTransform t;
+    t.translate(target.left(), target.top());
+    t.scale(sx, sy);
+    t.translate(-static_cast<double>(frame.left), -static_cast<double>(frame.top));
+    return t;
+}
+
+QtCanvas::QtCanvas(QPainter& painter) : painter_(painter), pen_(Qt::black), brush_(Qt::white) {
+    pen_.setCosmetic(true);
+    pen_.setWidthF(1.0);
+    font_ = stock_system_font();
+}
+
+void QtCanvas::set_pen(PenStyle style, int32_t width, uint32_t color) {
+    if (style == PenStyle::null) {
+        pen_ = QPen(Qt::NoPen);
+        return;
+    }
+    QPen pen(color_from_ref(color));
+    pen.setCapStyle(Qt::RoundCap);
+    pen.setJoinStyle(Qt::RoundJoin);
+    const double w = std::abs(static_cast<double>(width));
+    // GDI never draws a pen thinner than one device pixel; a width of 0 is always one pixel.
+    const bool hairline = w == 0 || w * device_scale(painter_) < 1.0;
+    if (hairline) {
+        pen.setCosmetic(true);
+        pen.setWidthF(1.0);
+    } else {
+        pen.setWidthF(w);
+    }
+    if (style == PenStyle::dot) {
+        if (hairline) {
+            pen.setCapStyle(Qt::FlatCap);
+            pen.setDashPattern({1.0, 1.0});
+        } else {
+            // Round dots one pen width across, one pen width apart (lengths are in pen widths;
+            // the round caps add half a width to each end of the short dash).
+            pen.setDashPattern({0.001, 1.999});
+        }
+    }
+    pen_ = pen;
+}
+
+void QtCanvas::set_brush(bool null_brush, uint32_t color) {
+    brush_ = null_brush ? QBrush(Qt::NoBrush) : QBrush(color_from_ref(color));
+}
+
+void QtCanvas::set_font(const LogFont& font) { font_ = font; }
+
+void QtCanvas::set_text_color(uint32_t color) { text_color_ = color_from_ref(color); }
+
+void QtCanvas::set_bk_mode(int32_t mode) { bk_mode_ = mode; }
+
+void QtCanvas::line(Point from, Point to) {
+    if (pen_.style() == Qt::NoPen) return;
+    painter_.setPen(pen_);
+    painter_.drawLine(QPointF(from.x, from.y), QPointF(to.x, to.y));
+}
+
+void QtCanvas::polygon(std::span<const Point> points) {
+    if (points.size() < 2) return;
+    QPolygonF poly;
+    poly.reserve(static_cast<qsizetype>(points.size()));
+    for (const Point& p : points) poly << QPointF(p.x, p.y);
+    painter_.setPen(pen_);
+    painter_.setBrush(brush_);
+    painter_.drawPolygon(poly, Qt::OddEvenFill);
+}
+
+void QtCanvas::text(Point reference, std::u16string_view text, std::span<const int32_t> dx) {
+    if (text.empty()) return;
+    const QFont font = qfont_for(font_, kTextScale);
+    const QFontMetricsF metrics(font);
+    painter_.save();
+    painter_.translate(reference.x, reference.y);
+    // Escapement is in tenths of a degree, counter-clockwise; y grows downward here.
+    if (font_.escapement != 0) painter_.rotate(-font_.escapement / 10.0);
+    painter_.scale(1.0 / kTextScale, 1.0 / kTextScale);
+    painter_.setFont(font);
+    const double ascent = metrics.ascent();
+    const double cell = metrics.ascent() + metrics.descent();
+    double x = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        // Symbol-set text arrives as U+F000 + byte. Both the Windows Symbol face (symbol
+        // cmap) and its free twin (which puts the glyphs at U+0020..U+00FE) are reached
+        // through the byte itself.
+        char16_t code = text[i];
+        if (code >= 0xF020 && code <= 0xF0FF) code = static_cast<char16_t>(code - 0xF000);
+        const QString ch = QString(QChar(code));
+        const double advance =
+            i < dx.size() ? dx[i] * kTextScale : metrics.horizontalAdvance(ch);
+        if (bk_mode_ != kTransparent)
+            painter_.fillRect(QRectF(x, 0, advance, cell), Qt::white);
+        painter_.setPen(text_color_);
+        painter_.drawText(QPointF(x, ascent), ch);
+        x += advance;
+    }
+    painter_.restore();
+}
+
+bool paint_picture(QPainter& painter, const EmfPicture& picture, const QRectF& target, std::string* error) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    painter.setTransform(frame_transform(picture.logical_frame(), target), true);
+    QtCanvas canvas(painter);
+    const bool ok = play_emf(picture, canvas, error);
+    painter.restore();
+    return ok;
+}
+
+}  // namespace plotmint

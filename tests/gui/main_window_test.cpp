@@ -1,0 +1,711 @@
+#include "app/gui/main_window.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QSvgRenderer>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+#include <vector>
+
+#include "app/gui/application.h"
+#include "gui_tests.h"
+#include "metafile/emf_player.h"
+
+using namespace plotmint;
+
+namespace {
+
+QString u8(const char* s) { return QString::fromUtf8(s); }
+
+// A fill of tone 50 inside the extent x 1000..4000, y 2000..6000 (set by one draw_to).
+const char* const kSquareGraph =
+    "6 2 0\n"
+    "5 0 1\n"
+    "7 1 5\n"
+    "0 50 0\n"
+    "0 1500 2500\n0 3500 2500\n0 3500 5500\n0 1500 5500\n0 1500 2500\n"
+    "9 0 0\n"
+    "3 1000 2000\n"
+    "2 4000 6000\n";
+
+// The same drawing naming the colour tables "demo" (d e m o between codes 33 and 35).
+QByteArray demo_graph() {
+    return QByteArray("33 0 0\n0 100 0\n0 101 0\n0 109 0\n0 111 0\n35 0 0\n") + kSquareGraph;
+}
+
+QStringList run_lines(const QString& name, int margin = 28) {
+    return {u8("open ") + name + ".",     "xmin : 1000",    "xmax : 4000",         "ymin : 2000",
+            "ymax : 6000",                 QString("margin : %1").arg(margin), "making metafile",
+            "making metafile end",         "draw finished."};
+}
+
+QStringList row(const StringGrid* grid, int r) {
+    QStringList out;
+    for (int c = 0; c < grid->columnCount(); ++c) out << grid->cell(r, c);
+    return out;
+}
+
+// Collects the colour each filled polygon of a picture is filled with, in order.
+class BrushLog final : public Canvas {
+public:
+    void set_pen(PenStyle, int32_t, uint32_t) override {}
+    void set_brush(bool null_brush, uint32_t color) override {
+        brush = null_brush ? std::nullopt : std::optional<uint32_t>(color);
+    }
+    void set_font(const LogFont&) override {}
+    void set_text_color(uint32_t) override {}
+    void set_bk_mode(int32_t) override {}
+    void line(Point, Point) override {}
+    void polygon(std::span<const Point>) override {
+        if (brush) colors.push_back(*brush);
+    }
+    void text(Point, std::u16string_view, std::span<const int32_t>) override {}
+    std::optional<uint32_t> brush;
+    std::vector<uint32_t> colors;
+};
+
+// The fill colours of graph.emf as the window read it back.
+std::vector<uint32_t> fill_colors(const TForm1& form) {
+    BrushLog log;
+    if (form.picture()) play_emf(*form.picture(), log);
+    return log.colors;
+}
+
+QByteArray read_all(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.readAll();
+}
+
+class Thrower : public QObject {
+public:
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::User) throw std::runtime_error("cannot read the picture");
+        return QObject::event(e);
+    }
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> temp_;
+    QString prog_dir_, work_dir_;
+    std::vector<std::pair<QString, QString>> boxes_;
+    std::unique_ptr<TForm1> form_;
+    std::vector<TForm1::FileDialogRequest> requests_;
+    // What the file chooser answers, in turn; a null string is a cancel.
+    QStringList answers_;
+
+    TForm1& open_form(QStringList args = {}) {
+        TForm1::Options options;
+        options.program_dir = prog_dir_;
+        options.arguments = args;
+        options.display = kDefaultDisplay;
+        form_ = std::make_unique<TForm1>(options);
+        form_->set_file_dialog_hook([this](const TForm1::FileDialogRequest& r) -> std::optional<QString> {
+            requests_.push_back(r);
+            const QString answer = answers_.isEmpty() ? QString() : answers_.takeFirst();
+            if (answer.isNull()) return std::nullopt;
+            return answer;
+        });
+        form_->show();
+        if (!QTest::qWaitForWindowExposed(form_.get())) qFatal("window not exposed");
+        return *form_;
+    }
+
+    QString write_file(const QString& name, const QByteArray& text) {
+        const QString path = QDir(work_dir_).filePath(name);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
+        f.write(text);
+        return path;
+    }
+
+    static void type_name_and_enter(TForm1& form, const QString& name) {
+        form.Edit1->setFocus();
+        form.Edit1->selectAll();
+        if (name.isEmpty())
+            QTest::keyClick(form.Edit1, Qt::Key_Backspace);
+        else
+            QTest::keyClicks(form.Edit1, name);
+        QTest::keyClick(form.Edit1, Qt::Key_Return);
+    }
+
+    // Opens the cell's editor as F2 does, replaces its text and ends with `end`.
+    static void type_cell(StringGrid* grid, int r, int c, const QString& text, Qt::Key end = Qt::Key_Return) {
+        grid->setFocus();
+        grid->setCurrentCell(r, c);
+        QTest::keyClick(grid, Qt::Key_F2);
+        QLineEdit* editor = nullptr;
+        for (QLineEdit* e : grid->findChildren<QLineEdit*>())
+            if (e->isVisible()) editor = e;
+        QVERIFY2(editor, "no cell editor");
+        editor->selectAll();
+        QTest::keyClicks(editor, text);
+        QTest::keyClick(editor, end);
+    }
+
+    QStringList lines_since(const TForm1& form, qsizetype from) { return form.log_lines().mid(from); }
+
+private slots:
+    void initTestCase() {
+        set_error_box_handler([this](QWidget*, const QString& message, const QString& caption) {
+            boxes_.emplace_back(message, caption);
+        });
+    }
+
+    void init() {
+        temp_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(temp_->isValid());
+        prog_dir_ = temp_->filePath("prog");
+        work_dir_ = temp_->filePath("work");
+        QVERIFY(QDir().mkpath(prog_dir_));
+        QVERIFY(QDir().mkpath(work_dir_));
+        for (const char* table : {"tone-default.ktc", "line-default.klc", "tone-demo.ktc", "line-demo.klc"})
+            QVERIFY(QFile::copy(QString(PLOTMINT_SOURCE_DIR "/data/") + table, prog_dir_ + "/" + table));
+        QVERIFY(QDir::setCurrent(work_dir_));
+        boxes_.clear();
+        requests_.clear();
+        answers_.clear();
+    }
+
+    void cleanup() {
+        form_.reset();
+        QDir::setCurrent(QDir::tempPath());
+        temp_.reset();
+    }
+
+    void start_up_state() {
+        TForm1& form = open_form();
+        QCOMPARE(form.windowTitle(), QStringLiteral("Plotmint"));
+        // The two default table loads and nothing from the panel colour.
+        QCOMPARE(form.log_lines(), QStringList({"open " + prog_dir_ + "/tone-default.ktc.",
+                                                "open " + prog_dir_ + "/line-default.klc."}));
+        QCOMPARE(form.program_dir(), prog_dir_);
+        QCOMPARE(form.Edit1->text(), QStringLiteral("graph.g"));
+        QCOMPARE(row(form.StringGrid2, 0), QStringList({"  R", "  G", "  B", u8("線幅")}));
+        QCOMPARE(row(form.StringGrid2, 1), QStringList({"200", "200", "200", "  1"}));
+        QCOMPARE(row(form.StringGrid4, 0), QStringList({"  1", "  2", "  3", "  4", "  5"}));
+        QCOMPARE(row(form.StringGrid4, 1), QStringList({" 12", " 16", " 20", " 24", " 28"}));
+        QCOMPARE(row(form.StringGrid5, 0), QStringList({"  R", "  G", "  B"}));
+        QCOMPARE(row(form.StringGrid5, 1), QStringList({"-1", "255", "255"}));
+        QCOMPARE(row(form.StringGrid1, 0), QStringList({"   ", "  R", "  G", "  B"}));
+        QCOMPARE(row(form.StringGrid1, 1), QStringList({"  0", "  0", "  0", "  0"}));
+        QCOMPARE(row(form.StringGrid1, 2), QStringList({"100", "255", "255", "255"}));
+        QCOMPARE(row(form.StringGrid1, 3), QStringList({"", "", "", ""}));
+        QCOMPARE(row(form.StringGrid1, 121), QStringList({"", "", "", ""}));
+        QCOMPARE(form.held().tone.count, 2);
+        QCOMPARE(row(form.StringGrid3, 0), QStringList({"", "  R", "  G", "  B"}));
+        QCOMPARE(row(form.StringGrid3, 3), QStringList({"  2", "220", " 20", " 30"}));
+        QCOMPARE(row(form.StringGrid3, 31), QStringList({" 30", " 96", " 96", " 96"}));
+        QCOMPARE(form.RadioGroup2->item_index(), 2);
+        QCOMPARE(form.RadioGroup4->item_index(), 1);
+        QCOMPARE(form.RadioGroup1->item_index(), 0);
+        QCOMPARE(form.panel_color(), QApplication::palette().color(QPalette::Button));
+        QCOMPARE(form.picture_flag(), 0);
+        QVERIFY(form.acceptDrops());
+    }
+
+    void layout_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("place");
+        QTest::addColumn<QString>("caption");
+        const struct {
+            const char* name;
+            QRect place;
+            const char* caption;
+        } controls[] = {
+            {"File", {16, 8, 177, 33}, "ファイルを選ぶ"},
+            {"Edit1", {16, 72, 209, 23}, "graph.g"},
+            {"StringGrid4", {16, 120, 193, 52}, ""},
+            {"Draw", {16, 184, 81, 41}, "再描画"},
+            {"Finish", {120, 184, 81, 41}, "終了"},
+            {"Copy_to_clip", {16, 232, 185, 41}, "クリップボードへコピー"},
+            {"Memo1", {16, 304, 185, 281}, ""},
+            {"RadioGroup2", {232, 8, 137, 97}, "Vline Hline の扱い"},
+            {"StringGrid2", {216, 112, 153, 49}, ""},
+            {"RadioGroup4", {384, 8, 137, 97}, "hersheyフォント"},
+            {"RadioGroup1", {384, 120, 161, 65}, "カラーテーブル自動読込"},
+            {"StringGrid1", {216, 216, 139, 321}, ""},
+            {"StringGrid3", {376, 216, 139, 321}, ""},
+            {"tone_load", {216, 544, 73, 41}, "Load"},
+            {"tone_save", {296, 544, 65, 41}, "Save"},
+            {"pen_load", {376, 544, 73, 41}, "Load"},
+            {"pen_save", {456, 544, 65, 41}, "Save"},
+            {"Panel1", {552, 16, 313, 465}, ""},
+            {"PaintBox1", {8, 8, 300, 450}, ""},
+            {"StringGrid5", {552, 528, 156, 53}, ""},
+            {"Label1", {16, 48, -1, -1}, "ファイル名"},
+            {"Label2", {16, 280, -1, -1}, "メッセージ"},
+            {"Label3", {16, 104, -1, -1}, "線幅"},
+            {"Label4", {216, 192, -1, -1}, "塗りつぶしの色"},
+            {"Label5", {376, 192, -1, -1}, "線の色"},
+            {"Label6", {552, 504, -1, -1}, "パネルの色（-1を指定するとボタンカラー）"},
+        };
+        for (const auto& c : controls) QTest::newRow(c.name) << c.name << c.place << u8(c.caption);
+    }
+    void layout() {
+        QFETCH(QString, name);
+        QFETCH(QRect, place);
+        QFETCH(QString, caption);
+        TForm1& form = open_form();
+        auto* w = form.findChild<QWidget*>(name);
+        QVERIFY(w);
+        if (place.width() < 0) {
+            QCOMPARE(w->pos(), place.topLeft());
+        } else {
+            QCOMPARE(w->geometry(), place);
+        }
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) QCOMPARE(b->text(), caption);
+        if (auto* l = qobject_cast<QLabel*>(w)) QCOMPARE(l->text(), caption);
+        if (auto* g = qobject_cast<QGroupBox*>(w)) QCOMPARE(g->title(), caption);
+        if (auto* e = qobject_cast<QLineEdit*>(w)) QCOMPARE(e->text(), caption);
+        // Every control lies inside the client area.
+        QVERIFY(QRect(QPoint(0, 0), form.size()).contains(w->mapTo(&form, QPoint(0, 0))));
+    }
+
+    void window_size_and_fonts() {
+        TForm1& form = open_form();
+        QCOMPARE(form.size(), QSize(TForm1::kClientWidth, TForm1::kClientHeight));
+        QCOMPARE(form.PaintBox1->parentWidget(), form.Panel1);
+        QCOMPARE(form.font().pixelSize(), 15);
+        const QString family = QFontInfo(form.font()).family();
+        QVERIFY2(family == u8("ＭＳ Ｐゴシック") || family.contains("CJK JP"), qPrintable(family));
+        QCOMPARE(form.Memo1->focusPolicy(), Qt::ClickFocus);
+        QVERIFY(form.Memo1->isReadOnly());
+        QCOMPARE(form.StringGrid1->columnWidth(0), 33);
+        QCOMPARE(form.StringGrid1->rowHeight(5), 20);
+        QCOMPARE(form.StringGrid2->columnWidth(3), 36);
+        QCOMPARE(form.StringGrid4->columnWidth(4), 37);
+        QCOMPARE(form.StringGrid5->columnWidth(2), 50);
+        // Title cells are fixed; the line colour grid's number column too, the tone grid's is not.
+        QVERIFY(!(form.StringGrid1->item(0, 1)->flags() & Qt::ItemIsEditable));
+        QVERIFY(form.StringGrid1->item(1, 0)->flags() & Qt::ItemIsEditable);
+        QVERIFY(!(form.StringGrid3->item(4, 0)->flags() & Qt::ItemIsEditable));
+        QVERIFY(form.StringGrid3->item(4, 1)->flags() & Qt::ItemIsEditable);
+        QCOMPARE(form.RadioGroup2->item(1)->text(), u8("点線で置換"));
+        QCOMPARE(form.RadioGroup4->item(2)->text(), u8("Timesで置換"));
+        QCOMPARE(form.RadioGroup1->item(1)->text(), u8("しない"));
+    }
+
+    void memo_keeps_empty_line_after_newline() {
+        TForm1& form = open_form();
+        const auto before = form.log_lines().size();
+        form.log().log_line("no is out of range in color : 40.  ignore\n");
+        form.log().log_line("next");
+        QCOMPARE(lines_since(form, before), QStringList({"no is out of range in color : 40.  ignore", "", "next"}));
+    }
+
+    void enter_in_file_name_draws() {
+        const QString path = write_file("square.g", kSquareGraph);
+        TForm1& form = open_form();
+        const auto before = form.log_lines().size();
+        type_name_and_enter(form, "square.g");
+        QStringList expected{u8("open square.g for searching color table name."), u8("no color table.")};
+        expected << run_lines("square.g");
+        QCOMPARE(lines_since(form, before), expected);
+        QCOMPARE(form.picture_flag(), 1);
+        QVERIFY(form.picture());
+        const QByteArray on_disk = read_all(QDir(work_dir_).filePath("graph.emf"));
+        QVERIFY(!on_disk.isEmpty());
+        QCOMPARE(QByteArray::fromStdString(form.picture()->bytes), on_disk);
+        // Tone 50 of the default table, 0 -> black and 100 -> white.
+        QCOMPARE(fill_colors(form), std::vector<uint32_t>{0x7F7F7Fu});
+        // The worked preview rectangle for this extent in the 300 x 450 box.
+        QCOMPARE(form.preview_rect(), QRect(QPoint(57, 106), QPoint(228, 334)));
+        const QImage shot = form.Panel1->grab().toImage();
+        const QPoint box = form.PaintBox1->pos();
+        // Graph point (3000, 3000), inside the fill and away from the diagonal line.
+        QCOMPARE(QColor(shot.pixel(box + QPoint(170, 276))), QColor(127, 127, 127));
+        QCOMPARE(QColor(shot.pixel(box + QPoint(20, 20))), form.panel_color());
+        QCOMPARE(QColor(shot.pixel(box + QPoint(280, 420))), form.panel_color());
+        QVERIFY(boxes_.empty());
+    }
+
+    void redraw_uses_edited_cells() {
+        write_file("square.g", kSquareGraph);
+        TForm1& form = open_form();
+        type_name_and_enter(form, "square.g");
+        type_cell(form.StringGrid1, 2, 2, "0");
+        type_cell(form.StringGrid1, 2, 3, "0");
+        type_cell(form.StringGrid4, 1, 4, "40");
+        const auto before = form.log_lines().size();
+        QTest::mouseClick(form.Draw, Qt::LeftButton);
+        // No discovery before a redraw; the fifth width is also the margin.
+        QCOMPARE(lines_since(form, before), run_lines("square.g", 40));
+        QCOMPARE(fill_colors(form), std::vector<uint32_t>{0x00007Fu});
+        QCOMPARE(form.held().line_width[4], 40);
+        // A cell without a number keeps the value held from the last run.
+        type_cell(form.StringGrid4, 1, 4, "wide");
+        QTest::mouseClick(form.Draw, Qt::LeftButton);
+        QVERIFY(form.log_lines().contains("margin : 40"));
+        QCOMPARE(form.log_lines().last(), QStringLiteral("draw finished."));
+    }
+
+    void discovery_reloads_grids_but_redraw_keeps_edits() {
+        write_file("demo.g", demo_graph());
+        TForm1& form = open_form();
+        auto before = form.log_lines().size();
+        type_name_and_enter(form, "demo.g");
+        QStringList expected{u8("open demo.g for searching color table name."), "open " + prog_dir_ + "/tone-demo.ktc.",
+                             "open " + prog_dir_ + "/line-demo.klc.", "find color table."};
+        expected << run_lines("demo.g");
+        QCOMPARE(lines_since(form, before), expected);
+        QCOMPARE(row(form.StringGrid1, 2), QStringList({" 50", "120", "170", "230"}));
+        QCOMPARE(row(form.StringGrid3, 3), QStringList({"  2", "200", " 40", " 40"}));
+        QCOMPARE(fill_colors(form), std::vector<uint32_t>{0xE6AA78u});
+
+        type_cell(form.StringGrid1, 2, 1, "255");
+        before = form.log_lines().size();
+        QTest::mouseClick(form.Draw, Qt::LeftButton);
+        QCOMPARE(lines_since(form, before), run_lines("demo.g"));
+        QCOMPARE(form.StringGrid1->cell(2, 1), QStringLiteral("255"));
+        QCOMPARE(fill_colors(form), std::vector<uint32_t>{0xE6AAFFu});
+
+        type_name_and_enter(form, "demo.g");
+        QCOMPARE(form.StringGrid1->cell(2, 1), QStringLiteral("120"));
+    }
+
+    void discovery_switched_off_reads_nothing() {
+        write_file("demo.g", demo_graph());
+        TForm1& form = open_form();
+        QAbstractButton* off = form.RadioGroup1->item(1);
+        QTest::mouseClick(off, Qt::LeftButton, {}, QPoint(8, off->height() / 2));
+        QCOMPARE(form.RadioGroup1->item_index(), 1);
+        const auto before = form.log_lines().size();
+        type_name_and_enter(form, "demo.g");
+        QCOMPARE(lines_since(form, before), run_lines("demo.g"));
+        QCOMPARE(row(form.StringGrid1, 2), QStringList({"100", "255", "255", "255"}));
+    }
+
+    void empty_and_missing_names() {
+        TForm1& form = open_form();
+        auto before = form.log_lines().size();
+        type_name_and_enter(form, "");
+        QCOMPARE(lines_since(form, before), QStringList({"File name is empty.", "File name is empty."}));
+        before = form.log_lines().size();
+        type_name_and_enter(form, "nothing.g");
+        QCOMPARE(lines_since(form, before),
+                 QStringList({"open nothing.g for searching color table name.", "Cannot open file.", "open nothing.g.",
+                              "Cannot open file."}));
+        QCOMPARE(form.picture_flag(), 0);
+        QVERIFY(!QFile::exists(QDir(work_dir_).filePath("graph.emf")));
+    }
+
+    void file_chooser_chosen_then_cancelled() {
+        const QString path = write_file("sub/chosen.g", kSquareGraph);
+        TForm1& form = open_form();
+        answers_ = {path, QString()};
+        auto before = form.log_lines().size();
+        QTest::mouseClick(form.File, Qt::LeftButton);
+        QCOMPARE(requests_.size(), size_t{1});
+        QCOMPARE(requests_[0].name, QStringLiteral("OpenDialog1"));
+        QCOMPARE(requests_[0].filter, u8("グラフファイル(*.g)"));
+        QVERIFY(!requests_[0].save);
+        QCOMPARE(form.Edit1->text(), path);
+        QStringList expected{"open " + path + " for searching color table name.", "no color table."};
+        expected << run_lines(path);
+        QCOMPARE(lines_since(form, before), expected);
+        // The chosen file's folder becomes the current directory, where graph.emf goes.
+        QCOMPARE(QDir::currentPath(), QFileInfo(path).absolutePath());
+        QVERIFY(QFile::exists(QFileInfo(path).absolutePath() + "/graph.emf"));
+
+        before = form.log_lines().size();
+        QTest::mouseClick(form.File, Qt::LeftButton);
+        QCOMPARE(requests_.size(), size_t{2});
+        QCOMPARE(requests_[1].selected, path);
+        QCOMPARE(lines_since(form, before), QStringList());
+        QCOMPARE(form.Edit1->text(), path);
+    }
+
+    void drop_one_file_draws_it() {
+        const QString path = write_file("dropped.g", kSquareGraph);
+        TForm1& form = open_form();
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&form, &enter);
+        QVERIFY(enter.isAccepted());
+        const auto before = form.log_lines().size();
+        QDropEvent drop(QPointF(300, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&form, &drop);
+        QCOMPARE(form.Edit1->text(), path);
+        QStringList expected{"open " + path + " for searching color table name.", "no color table."};
+        expected << run_lines(path);
+        QCOMPARE(lines_since(form, before), expected);
+        QCOMPARE(form.picture_flag(), 1);
+    }
+
+    void drop_two_files_draws_nothing() {
+        const QString a = write_file("a.g", kSquareGraph);
+        const QString b = write_file("b.g", kSquareGraph);
+        TForm1& form = open_form();
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)});
+        QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&form, &enter);
+        QVERIFY(enter.isAccepted());
+        const auto before = form.log_lines().size();
+        QDropEvent drop(QPointF(300, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&form, &drop);
+        QCOMPARE(lines_since(form, before), QStringList({u8("ドラッグしたファイルの個数が多すぎます。")}));
+        QCOMPARE(form.Edit1->text(), QStringLiteral("graph.g"));
+        QCOMPARE(form.picture_flag(), 0);
+        // The text box does not take the drop for itself: the window gets it.
+        QVERIFY(!form.Edit1->acceptDrops());
+    }
+
+    void start_with_one_argument_draws_it() {
+        const QString path = write_file("demo.g", demo_graph());
+        TForm1& form = open_form({path});
+        QTRY_VERIFY(form.log_lines().contains("draw finished."));
+        QCOMPARE(form.Edit1->text(), path);
+        QVERIFY(form.log_lines().contains("find color table."));
+        QCOMPARE(form.picture_flag(), 1);
+        // Later paints neither start another run nor lose the picture.
+        const auto before = form.log_lines().size();
+        form.PaintBox1->repaint();
+        QApplication::processEvents();
+        QCOMPARE(form.log_lines().size(), before);
+        const QImage shot = form.Panel1->grab().toImage();
+        QCOMPARE(QColor(shot.pixel(form.PaintBox1->pos() + QPoint(170, 276))), QColor(0x78, 0xAA, 0xE6));
+    }
+
+    void start_with_two_arguments_draws_nothing() {
+        const QString a = write_file("a.g", kSquareGraph);
+        TForm1& form = open_form({a, a});
+        QTest::qWait(50);
+        QCOMPARE(form.log_lines().size(), 2);
+        QCOMPARE(form.Edit1->text(), QStringLiteral("graph.g"));
+        QCOMPARE(form.picture_flag(), 0);
+    }
+
+    void copy_without_picture() {
+        TForm1& form = open_form();
+        QGuiApplication::clipboard()->setText("kept");
+        QTest::mouseClick(form.Copy_to_clip, Qt::LeftButton);
+        QCOMPARE(form.log_lines().last(), u8("クリップボードへコピーするデータがありません"));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
+    }
+
+    void copy_offers_metafile_svg_and_png() {
+        write_file("square.g", kSquareGraph);
+        TForm1& form = open_form();
+        type_name_and_enter(form, "square.g");
+        QTest::mouseClick(form.Copy_to_clip, Qt::LeftButton);
+        QCOMPARE(form.log_lines().last(), u8("クリップボードへコピーしました"));
+        const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+        QVERIFY(mime);
+        const QByteArray emf = read_all(QDir(work_dir_).filePath("graph.emf"));
+        QCOMPARE(mime->data("image/x-emf"), emf);
+        QCOMPARE(mime->data("application/x-openoffice-emf;windows_formatname=\"Image EMF\""), emf);
+        QImage png;
+        QVERIFY(png.loadFromData(mime->data("image/png"), "PNG"));
+        QVERIFY(png.width() > 100 && png.height() > 100);
+        QSvgRenderer svg(mime->data("image/svg+xml"));
+        QVERIFY(svg.isValid());
+    }
+
+    void copy_after_failed_run_offers_earlier_picture() {
+        write_file("square.g", kSquareGraph);
+        TForm1& form = open_form();
+        type_name_and_enter(form, "square.g");
+        const QByteArray emf = read_all(QDir(work_dir_).filePath("graph.emf"));
+        type_name_and_enter(form, "missing.g");
+        QCOMPARE(form.log_lines().last(), QStringLiteral("Cannot open file."));
+        QTest::mouseClick(form.Copy_to_clip, Qt::LeftButton);
+        QCOMPARE(form.log_lines().last(), u8("クリップボードへコピーしました"));
+        QCOMPARE(QGuiApplication::clipboard()->mimeData()->data("image/x-emf"), emf);
+    }
+
+    void unreadable_picture_goes_to_error_box() {
+        write_file("square.g", kSquareGraph);
+        TForm1& form = open_form();
+        type_name_and_enter(form, "square.g");
+        const auto picture = form.picture();
+        DrawRunResult failed;
+        failed.picture_renewed = true;
+        failed.rendered = true;
+        failed.read_error = "graph.emf is not an enhanced metafile";
+        const auto before = form.log_lines().size();
+        form.show_run_result(std::move(failed));
+        QCOMPARE(boxes_.size(), size_t{1});
+        QCOMPARE(boxes_[0].first, QStringLiteral("graph.emf is not an enhanced metafile."));
+        QCOMPARE(boxes_[0].second, QStringLiteral("Plotmint"));
+        QCOMPARE(form.log_lines().size(), before);
+        QCOMPARE(form.picture_flag(), 1);
+        QCOMPARE(form.picture()->bytes, picture->bytes);
+    }
+
+    void escaped_error_shows_error_box() {
+        Thrower thrower;
+        QEvent event(QEvent::User);
+        QCoreApplication::sendEvent(&thrower, &event);
+        QCOMPARE(boxes_.size(), size_t{1});
+        QCOMPARE(boxes_[0].first, QStringLiteral("cannot read the picture."));
+        QCOMPARE(boxes_[0].second, QStringLiteral("Plotmint"));
+    }
+
+    void tone_table_save_and_load_round_trip() {
+        TForm1& form = open_form();
+        const QString saved = QDir(work_dir_).filePath("mine.ktc");
+        answers_ = {saved};
+        QTest::mouseClick(form.tone_save, Qt::LeftButton);
+        QCOMPARE(requests_.back().name, QStringLiteral("SaveDialog1"));
+        QCOMPARE(requests_.back().filter, u8("塗りつぶし色の定義(*.ktc)"));
+        QCOMPARE(requests_.back().default_suffix, QStringLiteral("ktc"));
+        QVERIFY(requests_.back().save);
+        QCOMPARE(read_all(saved), QByteArray("color\nno.   r   g   b\n  0   0   0   0\n100 255 255 255\n\n"));
+
+        // Edits are saved as typed; rows below the node count are not.
+        type_cell(form.StringGrid1, 2, 1, "10");
+        type_cell(form.StringGrid1, 3, 0, "110");
+        const QString edited = QDir(work_dir_).filePath("edited.ktc");
+        answers_ = {edited};
+        QTest::mouseClick(form.tone_save, Qt::LeftButton);
+        QCOMPARE(read_all(edited), QByteArray("color\nno.   r   g   b\n  0   0   0   0\n100 10 255 255\n\n"));
+
+        answers_ = {saved};
+        const auto before = form.log_lines().size();
+        QTest::mouseClick(form.tone_load, Qt::LeftButton);
+        QCOMPARE(requests_.back().name, QStringLiteral("OpenDialog2"));
+        QCOMPARE(requests_.back().filter, u8("塗りつぶし色の定義(*.ktc)"));
+        QCOMPARE(lines_since(form, before), QStringList({"open " + saved + "."}));
+
+        QCOMPARE(row(form.StringGrid1, 2), QStringList({"100", "255", "255", "255"}));
+        QCOMPARE(row(form.StringGrid1, 3), QStringList({"", "", "", ""}));
+    }
+
+    void line_table_save_and_load_round_trip() {
+        TForm1& form = open_form();
+        type_cell(form.StringGrid3, 5, 2, "77");
+        const QString saved = QDir(work_dir_).filePath("mine.klc");
+        answers_ = {saved};
+        QTest::mouseClick(form.pen_save, Qt::LeftButton);
+        QCOMPARE(requests_.back().name, QStringLiteral("SaveDialog2"));
+        QCOMPARE(requests_.back().filter, u8("線色の定義(*.klc)"));
+        QCOMPARE(requests_.back().default_suffix, QStringLiteral("klc"));
+        const QList<QByteArray> lines = read_all(saved).split('\n');
+        QCOMPARE(lines.size(), 2 + 31 + 2);  // header, rows, empty line, end
+        QCOMPARE(lines[0], QByteArray("color"));
+        QCOMPARE(lines[6], QByteArray("  4  20 77 220"));
+        QCOMPARE(lines[33], QByteArray());
+
+        answers_ = {prog_dir_ + "/line-demo.klc"};
+        QTest::mouseClick(form.pen_load, Qt::LeftButton);
+        QCOMPARE(requests_.back().name, QStringLiteral("OpenDialog3"));
+        QCOMPARE(row(form.StringGrid3, 3), QStringList({"  2", "200", " 40", " 40"}));
+        answers_ = {saved};
+        QTest::mouseClick(form.pen_load, Qt::LeftButton);
+        QCOMPARE(row(form.StringGrid3, 5), QStringList({"  4", " 20", " 77", "220"}));
+    }
+
+    void cancelled_table_dialogs_change_nothing() {
+        TForm1& form = open_form();
+        const QString saved = QDir(work_dir_).filePath("kept.ktc");
+        answers_ = {saved};
+        QTest::mouseClick(form.tone_save, Qt::LeftButton);
+        const QByteArray first = read_all(saved);
+        type_cell(form.StringGrid1, 2, 1, "9");
+        type_cell(form.StringGrid3, 2, 1, "9");
+        const auto before = form.log_lines().size();
+        answers_ = {QString(), QString(), QString(), QString()};
+        QTest::mouseClick(form.tone_load, Qt::LeftButton);
+        QTest::mouseClick(form.pen_load, Qt::LeftButton);
+        QTest::mouseClick(form.tone_save, Qt::LeftButton);
+        QTest::mouseClick(form.pen_save, Qt::LeftButton);
+        QCOMPARE(requests_.size(), size_t{5});
+        QCOMPARE(requests_[3].selected, saved);  // offered again, but not written over
+        QCOMPARE(lines_since(form, before), QStringList());
+        QCOMPARE(form.StringGrid1->cell(2, 1), QStringLiteral("9"));
+        QCOMPARE(form.StringGrid3->cell(2, 1), QStringLiteral("9"));
+        QCOMPARE(read_all(saved), first);
+    }
+
+    void failed_saves_are_reported() {
+        TForm1& form = open_form();
+        const QString nowhere = QDir(work_dir_).filePath("no/such/folder/t.ktc");
+        answers_ = {nowhere, QDir(work_dir_).filePath("no/such/folder/t.klc")};
+        QTest::mouseClick(form.tone_save, Qt::LeftButton);
+        QCOMPARE(form.log_lines().last(), QStringLiteral("cannot open tone file"));
+        QTest::mouseClick(form.pen_save, Qt::LeftButton);
+        QCOMPARE(form.log_lines().last(), QStringLiteral("cannot open line color file"));
+        QVERIFY(!QFile::exists(nowhere));
+    }
+
+    void panel_colour_applies_on_enter() {
+        TForm1& form = open_form();
+        const QColor button = QApplication::palette().color(QPalette::Button);
+        auto before = form.log_lines().size();
+        // Typing alone changes nothing; Enter in the grid applies the cells.
+        type_cell(form.StringGrid5, 1, 0, "0", Qt::Key_Tab);
+        type_cell(form.StringGrid5, 1, 1, "0", Qt::Key_Tab);
+        QCOMPARE(form.panel_color(), button);
+        QCOMPARE(form.log_lines().size(), before);
+        type_cell(form.StringGrid5, 1, 2, "255");
+        QCOMPARE(form.panel_color(), QColor(0, 0, 255));
+        QCOMPARE(lines_since(form, before), QStringList({"RGB : 0  0  255"}));
+        QCOMPARE(QColor(form.Panel1->grab().toImage().pixel(4, 200)), QColor(0, 0, 255));
+
+        before = form.log_lines().size();
+        type_cell(form.StringGrid5, 1, 1, "256");
+        QCOMPARE(form.panel_color(), button);
+        QCOMPARE(form.log_lines().size(), before);
+
+        type_cell(form.StringGrid5, 1, 1, "10");
+        QCOMPARE(form.panel_color(), QColor(0, 10, 255));
+        // Enter on the grid itself, outside a cell editor, applies too.
+        form.StringGrid5->setFocus();
+        QTest::keyClick(form.StringGrid5, Qt::Key_Return);
+        QCOMPARE(form.log_lines().last(), QStringLiteral("RGB : 0  10  255"));
+    }
+
+    void finish_closes_the_window() {
+        TForm1& form = open_form();
+        QTest::mouseClick(form.Finish, Qt::LeftButton);
+        QVERIFY(!form.isVisible());
+    }
+
+    // Screenshots for the documentation; taken when PLOTMINT_SCREENSHOT_DIR names a folder.
+    void screenshots() {
+        const QString out = qEnvironmentVariable("PLOTMINT_SCREENSHOT_DIR");
+        TForm1& form = open_form();
+        const QImage start = form.grab().toImage();
+        QCOMPARE(start.size(), QSize(TForm1::kClientWidth, TForm1::kClientHeight) * start.devicePixelRatio());
+        if (!out.isEmpty()) QVERIFY(start.save(out + "/window-startup.png"));
+
+        const QString example = QString(PLOTMINT_SOURCE_DIR "/examples/text.g");
+        if (!QFile::exists(example)) QSKIP("examples/text.g is missing");
+        type_name_and_enter(form, example);
+        QCOMPARE(form.log_lines().last(), QStringLiteral("draw finished."));
+        const QImage drawn = form.grab().toImage();
+        const QRect preview = form.preview_rect().translated(form.PaintBox1->mapTo(&form, QPoint(0, 0)));
+        int ink = 0;
+        for (int y = preview.top(); y <= preview.bottom(); y += 2)
+            for (int x = preview.left(); x <= preview.right(); x += 2)
+                ink += qGray(drawn.pixel(x, y)) < 100;
+        QVERIFY2(ink > 50, qPrintable(QString::number(ink)));
+        if (!out.isEmpty()) QVERIFY(drawn.save(out + "/window-drawn.png"));
+
+        type_name_and_enter(form, "no-such-graph.g");
+        QCOMPARE(form.log_lines().last(), QStringLiteral("Cannot open file."));
+        if (!out.isEmpty()) QVERIFY(form.grab().toImage().save(out + "/window-failed.png"));
+    }
+};
+
+int run_main_window_tests(int argc, char** argv) {
+    MainWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "main_window_test.moc"
