@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# One command for the performance numbers: builds Release in build-bench, generates the
+# graph files (once; they are kept in the work directory), runs each program after a
+# warm-up several times and prints medians, throughput, ratios and peak memory.
+#
+#   bench/run.sh
+#
+# Settings (environment):
+#   PLOTMINT_BENCH_DIR       work directory for the generated files (/tmp/plotmint-bench)
+#   PLOTMINT_BENCH_BUILD     build directory (build-bench in the source tree)
+#   PLOTMINT_BENCH_SIZES     file sizes in MiB ("1 10 100 500")
+#   PLOTMINT_BENCH_MIXES     "line fill text": line-heavy, fill-heavy, text- and Hershey-heavy
+#   PLOTMINT_BENCH_RUNS      timed runs after the warm-up (3)
+#   PLOTMINT_BENCH_PLOT_MAX  largest size in MiB given to plotutils' plot, which is slow (100)
+#   PLOTMINT_BENCH_SEED      generator seed (1)
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${PLOTMINT_BENCH_BUILD:-$here/build-bench}
+work=${PLOTMINT_BENCH_DIR:-/tmp/plotmint-bench}
+sizes=${PLOTMINT_BENCH_SIZES:-"1 10 100 500"}
+mixes=${PLOTMINT_BENCH_MIXES:-"line fill text"}
+runs=${PLOTMINT_BENCH_RUNS:-3}
+plot_max=${PLOTMINT_BENCH_PLOT_MAX:-100}
+seed=${PLOTMINT_BENCH_SEED:-1}
+jobs=$(( $(nproc) < 2 ? $(nproc) : 2 ))
+
+case $work in "$here"|"$here"/*) echo "run.sh: the work directory must lie outside the source tree" >&2; exit 2;; esac
+mkdir -p "$work"
+
+# ---- build ------------------------------------------------------------------------------
+configure=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DPLOTMINT_BENCH=ON -DPLOTMINT_GUI=OFF)
+[[ -f $build/CMakeCache.txt ]] || configure+=(-DPLOTMINT_TESTS=OFF)
+cmake -S "$here" -B "$build" "${configure[@]}" >/dev/null
+cmake --build "$build" -j"$jobs" --target plotmint-convert gen_graph timeit bench_reader bench_fscanf bench_floor \
+    >/dev/null
+bin=$build/bin
+have_plot=0
+command -v plot >/dev/null 2>&1 && have_plot=1
+
+# ---- helpers ----------------------------------------------------------------------------
+# measure NAME CMD...: one warm-up, then $runs timed runs; sets med (s) and rss (KiB, the
+# largest of the runs). Output of the program goes to $work/NAME.out.
+measure() {
+    local name=$1
+    shift
+    local results=$work/.times
+    rm -f "$results"
+    "$bin/timeit" /dev/null "$@" >"$work/$name.out" 2>&1 || true
+    for ((i = 0; i < runs; i++)); do
+        "$bin/timeit" "$results" "$@" >"$work/$name.out" 2>&1 || true
+    done
+    if awk '$3 != 0 { bad = 1 } END { exit bad ? 0 : 1 }' "$results"; then
+        echo "run.sh: $name failed: $* (see $work/$name.out)" >&2
+    fi
+    med=$(sort -n "$results" | awk '{ t[NR] = $1 } END { print (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }')
+    rss=$(awk 'BEGIN { m = 0 } $2 > m { m = $2 } END { print m }' "$results")
+}
+
+rows=$work/.rows
+: >"$rows"
+echo "Plotmint benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPUs, $(lscpu | sed -n 's/^Model name: *//p')"
+echo "work directory $work; medians of $runs runs after one warm-up"
+for size in $sizes; do
+    for mix in $mixes; do
+        g=$work/$mix-${size}mb-s$seed.g
+        meta=$work/$mix-${size}mb-s$seed.meta
+        if [[ ! -f $g || ! -f $meta ]]; then
+            echo "generating $g" >&2
+            "$bin/gen_graph" --mix "$mix" --size-mb "$size" --seed "$seed" --out "$g" --meta "$meta"
+        fi
+        bytes=$(stat -c %s "$g")
+        echo "measuring $mix $size MiB" >&2
+
+        measure reader "$bin/bench_reader" "$g";                 t_reader=$med; r_reader=$rss
+        measure fscanf "$bin/bench_fscanf" "$g";                 t_fscanf=$med; r_fscanf=$rss
+        (cd "$work" && "$bin/plotmint-convert" -o "$work/convert.emf" "$g" 2>/dev/null) || true
+        measure convert env -C "$work" "$bin/plotmint-convert" -o "$work/convert.emf" "$g"
+        t_convert=$med; r_convert=$rss
+        "$bin/bench_floor" record "$g" "$work/floor.calls" --table-dir "$bin"
+        measure floor "$bin/bench_floor" replay "$g" "$work/floor.calls" "$work/floor.emf"
+        t_floor=$med; r_floor=$rss
+        same=no
+        cmp -s "$work/floor.emf" "$work/convert.emf" && same=yes
+        measure raw "$bin/bench_floor" raw "$g" "$work/convert.emf" "$work/raw.emf"
+        t_raw=$med
+        emf_bytes=$(stat -c %s "$work/convert.emf")
+        rm -f "$work/floor.calls" "$work/floor.emf" "$work/raw.emf"
+        t_plot=- r_plot=-
+        if ((have_plot && size <= plot_max)); then
+            measure plot sh -c 'exec plot -T ps "$1" >/dev/null' plot "$meta"
+            t_plot=$med r_plot=$rss
+        fi
+        echo "$mix $size $bytes $emf_bytes $t_reader $t_fscanf $t_floor $t_raw $t_convert $t_plot $r_reader $r_fscanf $r_floor $r_convert $r_plot $same" >>"$rows"
+    done
+done
+
+# ---- report -----------------------------------------------------------------------------
+awk -v runs="$runs" '
+function mibs(b, t) { return t > 0 ? sprintf("%.0f", b / 1048576 / t) : "-" }
+function ratio(a, b) { return (a == "-" || b == "-" || b <= 0) ? "-" : sprintf("%.2f", a / b) }
+function secs(t) { return t == "-" ? "-" : sprintf("%.3f", t) }
+function mib(k) { return k == "-" ? "-" : sprintf("%.1f", k / 1024) }
+{ n++; for (i = 1; i <= NF; i++) v[n, i] = $i }
+END {
+    print ""
+    print "Time in seconds (median); throughput in MiB/s of graph file"
+    printf "%-5s %6s %8s | %7s %6s | %7s %6s | %7s %7s | %7s %6s | %7s %6s | %8s %8s %8s\n",
+        "mix", "MiB", "EMF MiB", "reader", "MiB/s", "fscanf", "MiB/s", "floor", "raw", "convert", "MiB/s",
+        "plot", "MiB/s", "conv/flr", "conv/raw", "plot/cnv"
+    for (r = 1; r <= n; r++) {
+        b = v[r, 3]
+        printf "%-5s %6s %8.1f | %7.3f %6s | %7.3f %6s | %7.3f %7.3f | %7.3f %6s | %7s %6s | %8s %8s %8s\n",
+            v[r, 1], v[r, 2], v[r, 4] / 1048576, v[r, 5], mibs(b, v[r, 5]), v[r, 6], mibs(b, v[r, 6]),
+            v[r, 7], v[r, 8], v[r, 9], mibs(b, v[r, 9]), secs(v[r, 10]), (v[r, 10] == "-" ? "-" : mibs(b, v[r, 10])),
+            ratio(v[r, 9], v[r, 7]), ratio(v[r, 9], v[r, 8]), ratio(v[r, 10], v[r, 9])
+    }
+    print ""
+    print "Peak resident memory in MiB (largest of the runs); floor EMF identical to the converter'"'"'s"
+    printf "%-5s %6s | %7s %7s %7s %8s %7s | %s\n", "mix", "MiB", "reader", "fscanf", "floor", "convert", "plot", "same EMF"
+    for (r = 1; r <= n; r++)
+        printf "%-5s %6s | %7s %7s %7s %8s %7s | %s\n", v[r, 1], v[r, 2], mib(v[r, 11]), mib(v[r, 12]),
+            mib(v[r, 13]), mib(v[r, 14]), mib(v[r, 15]), v[r, 16]
+    print ""
+    print "floor: one reader pass + the converter'"'"'s drawing calls replayed into the EMF writer (same bytes)"
+    print "raw:   one reader pass + copying the finished EMF bytes to a new file, synced"
+    print ""
+    print "Goals"
+    ok_reader = 1; ok_rss = 1; worst_rss = 0
+    for (r = 1; r <= n; r++) {
+        s = v[r, 3] / 1048576 / v[r, 5]
+        if (s < 500) ok_reader = 0
+        if (v[r, 14] / 1024 >= 32) ok_rss = 0
+        if (v[r, 14] > worst_rss) worst_rss = v[r, 14]
+    }
+    printf "  reader >= 500 MiB/s per pass, every file:            %s\n", ok_reader ? "met" : "NOT met"
+    for (r = 1; r <= n; r++) {
+        if (v[r, 2] != 100) continue
+        cf = v[r, 9] / v[r, 7]
+        printf "  %-4s 100 MiB: convert <= 2x floor:                %s (%.2fx)\n", v[r, 1], cf <= 2 ? "met" : "NOT met", cf
+        if (v[r, 10] != "-") {
+            pc = v[r, 10] / v[r, 9]
+            printf "  %-4s 100 MiB: convert >= 6x faster than plot -T ps: %s (%.1fx)\n", v[r, 1], pc >= 6 ? "met" : "NOT met", pc
+        }
+    }
+    printf "  convert peak RSS < 32 MiB, every file:              %s (largest %.1f MiB)\n", ok_rss ? "met" : "NOT met", worst_rss / 1024
+}' "$rows"
