@@ -679,13 +679,14 @@ private slots:
     // Screenshots for the documentation; taken when PLOTMINT_SCREENSHOT_DIR names a folder.
     void screenshots() {
         const QString out = qEnvironmentVariable("PLOTMINT_SCREENSHOT_DIR");
+        prog_dir_ = PLOTMINT_BIN_DIR;  // the tables installed beside the programs
         TForm1& form = open_form();
         const QImage start = form.grab().toImage();
         QCOMPARE(start.size(), QSize(TForm1::kClientWidth, TForm1::kClientHeight) * start.devicePixelRatio());
         if (!out.isEmpty()) QVERIFY(start.save(out + "/window-startup.png"));
 
-        const QString example = QString(PLOTMINT_SOURCE_DIR "/examples/text.g");
-        if (!QFile::exists(example)) QSKIP("examples/text.g is missing");
+        const QString example = QString(PLOTMINT_SOURCE_DIR "/examples/graph.g");
+        if (!QFile::exists(example)) QSKIP("examples/graph.g is missing");
         type_name_and_enter(form, example);
         QCOMPARE(form.log_lines().last(), QStringLiteral("draw finished."));
         const QImage drawn = form.grab().toImage();

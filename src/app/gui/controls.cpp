@@ -25,6 +25,7 @@ StringGrid::StringGrid(int cols, int rows, int fixed_rows, int fixed_cols, QWidg
                     QAbstractItemView::EditKeyPressed);
     setTabKeyNavigation(true);
     setWordWrap(false);
+    setTextElideMode(Qt::ElideNone);  // a narrow cell shows what fits, as a grid cell does
     setCornerButtonEnabled(false);
     setItemDelegate(new GridCellDelegate(this));
 
@@ -42,6 +43,7 @@ StringGrid::StringGrid(int cols, int rows, int fixed_rows, int fixed_cols, QWidg
         }
     }
     if (rows > fixed_rows && cols > fixed_cols) setCurrentCell(fixed_rows, fixed_cols);
+    clearSelection();  // nothing stands out until the user picks a cell
 }
 
 QString StringGrid::cell(int row, int col) const {
