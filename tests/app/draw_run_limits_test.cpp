@@ -1,0 +1,181 @@
+// Graph files that are mostly not a drawing: gigabytes of blanks, one endless line, one
+// endless number, binary junk. Each must end in bounded time and memory, because the reader
+// streams the file through a fixed buffer in every pass and stops at the first item that
+// is not a 32-bit integer.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "app/core/draw_run.h"
+
+namespace plotmint {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Settings final : public SettingsSource {
+public:
+    void read_line_width(std::array<int32_t, 5>& w) override { w = {12, 16, 20, 24, 28}; }
+    void read_vhline_pen(std::array<int32_t, 4>& p) override { p = {200, 200, 200, 1}; }
+    void read_tone_nodes(ToneTable& t) override {
+        t.count = 2;
+        t.tone[0] = 0;
+        t.tone[1] = 100;
+        t.color[1] = Rgb{255, 255, 255};
+    }
+    void read_line_colors(LineColorTable&) override {}
+    int32_t vhline_flag() override { return 2; }
+    int32_t hershey_choice() override { return 1; }
+};
+
+// Resident set figures of this process in KiB, from /proc; -1 when unknown.
+long status_kib(const char* field) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const std::string key = std::string(field) + ":";
+    while (std::getline(in, line))
+        if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + key.size());
+    return -1;
+}
+
+// Resets the peak resident set to the current one, so a later VmHWM is this run's peak.
+bool reset_peak() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return static_cast<bool>(clear);
+}
+
+// A run that never ends must fail the test, not hang the suite.
+void within(double seconds, const std::function<void()>& work) {
+    auto done = std::async(std::launch::async, work);
+    if (done.wait_for(std::chrono::duration<double>(seconds)) == std::future_status::timeout) {
+        std::fprintf(stderr, "the draw run did not end within %.0f seconds\n", seconds);
+        std::abort();
+    }
+    done.get();
+}
+
+struct HostileCase {
+    const char* name;
+    std::function<void(std::ofstream&)> write;
+    Extent extent;
+    bool bad_item_logged;
+};
+
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
+
+void repeat(std::ofstream& out, const std::string& piece, size_t total) {
+    std::string chunk;
+    while (chunk.size() < (1u << 16)) chunk += piece;
+    for (size_t written = 0; written < total; written += chunk.size()) out << chunk;
+}
+
+class HostileGraph : public ::testing::TestWithParam<HostileCase> {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("plotmint_hostile_" + std::to_string(::getpid()) + "_" + GetParam().name);
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    fs::path dir_;
+};
+
+TEST_P(HostileGraph, EndsInBoundedTimeAndMemory) {
+    const HostileCase& c = GetParam();
+    const fs::path graph = dir_ / "graph.g";
+    {
+        std::ofstream out(graph, std::ios::binary);
+        c.write(out);
+    }
+    ASSERT_GT(fs::file_size(graph), 8u << 20) << "the file must span several read buffers";
+
+    Settings settings;
+    HeldValues held;
+    VectorLog log;
+    DrawRunOptions options;
+    options.output_path = (dir_ / "graph.emf").string();
+    NullLog diagnostics;
+    options.diagnostics = &diagnostics;
+
+    const bool peak_known = reset_peak();
+    const long before = status_kib("VmRSS");
+    DrawRunResult r;
+    within(120, [&] { r = draw_run(graph.string(), settings, held, options, log); });
+    const long peak = status_kib("VmHWM");
+
+    EXPECT_TRUE(r.finished);
+    EXPECT_EQ(r.extent.xmin, c.extent.xmin);
+    EXPECT_EQ(r.extent.xmax, c.extent.xmax);
+    EXPECT_EQ(r.extent.ymin, c.extent.ymin);
+    EXPECT_EQ(r.extent.ymax, c.extent.ymax);
+    const bool bad_logged = std::any_of(log.lines.begin(), log.lines.end(), [](const std::string& l) {
+        return l.find("is not an integer.  reading stops there.") != std::string::npos;
+    });
+    EXPECT_EQ(bad_logged, c.bad_item_logged);
+    // Set-up calls and at most one line: nothing grows with the file.
+    EXPECT_LT(fs::file_size(dir_ / "graph.emf"), 4096u);
+    if (peak_known && before > 0 && peak > 0) {
+        // The file is read through a 1 MiB buffer; the picture is tiny.
+        EXPECT_LT(peak - before, 16 * 1024) << "peak " << peak << " KiB, before " << before << " KiB";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HostileGraph,
+    ::testing::Values(
+        HostileCase{"blanks",
+                    [](std::ofstream& out) {
+                        repeat(out, " \n\t\r\v\f      ", 32u << 20);
+                        out << "3 0 0 2 10 10";
+                    },
+                    {0, 10, 0, 10}, false},
+        HostileCase{"endless_line",
+                    [](std::ofstream& out) {
+                        repeat(out, "99 -1 +2 ", 16u << 20);
+                        out << "3 0 0 2 10 10";
+                    },
+                    {0, 10, 0, 10}, false},
+        HostileCase{"endless_number",
+                    [](std::ofstream& out) {
+                        out << "3 0 0 2 10 10 ";
+                        repeat(out, "1234567890", 32u << 20);
+                    },
+                    {0, 10, 0, 10}, true},
+        HostileCase{"binary_junk",
+                    [](std::ofstream& out) {
+                        out << "3 0 0 2 10 10 ";
+                        std::string junk(1u << 16, '\0');
+                        uint32_t x = 2463534242u;
+                        for (int block = 0; block < 256; ++block) {
+                            for (char& ch : junk) {
+                                x ^= x << 13;
+                                x ^= x >> 17;
+                                x ^= x << 5;
+                                ch = static_cast<char>(x);
+                            }
+                            out << junk;
+                        }
+                    },
+                    {0, 10, 0, 10}, true},
+        HostileCase{"nul_bytes_after_blanks",
+                    [](std::ofstream& out) {
+                        out << "3 0 0 2 10 10";
+                        repeat(out, "    ", 9u << 20);
+                        repeat(out, std::string(64, '\0'), 1u << 20);
+                    },
+                    {0, 10, 0, 10}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace plotmint
