@@ -1,0 +1,51 @@
+#pragma once
+// The picture in the formats other programs read: the metafile's own bytes, or SVG, PDF and
+// PNG played back from those bytes through the same canvas the preview uses, so every
+// output shows the same picture.
+#include <QByteArray>
+#include <QString>
+#include <memory>
+#include <optional>
+
+#include "app/export/picture_format.h"
+#include "metafile/emf_reader.h"
+
+class QGuiApplication;
+
+namespace plotmint {
+
+// The picture's physical size from its frame, in millimetres.
+double picture_width_mm(const EmfPicture& picture);
+double picture_height_mm(const EmfPicture& picture);
+
+// The PNG size at `dpi` dots per inch of the picture's physical size. nullopt when the image
+// would be too large to hold (more than kMaxPngPixels or a side beyond 32767 pixels).
+inline constexpr long long kMaxPngPixels = 1LL << 28;
+struct PixelSize {
+    int width = 0, height = 0;
+};
+std::optional<PixelSize> png_size(const EmfPicture& picture, int dpi);
+
+// The canvas places text a character at a time (each at its recorded advance), which an SVG
+// generator writes as one <text> element per character. This joins each run of such
+// elements (same attributes but x, side by side) into one <text> with a list of x positions,
+// so the text reads, selects and searches as words, at the same places. Returns the input
+// unchanged when it cannot be parsed.
+QByteArray join_text_runs(const QByteArray& svg);
+
+// Each writes `path` whole or not at all (an existing file is replaced only on success) and
+// returns false with the cause in `error`. SVG, PDF and PNG need a QGuiApplication for fonts.
+bool export_emf(const EmfPicture& picture, const QString& path, QString& error);
+bool export_svg(const EmfPicture& picture, const QString& path, QString& error);
+bool export_pdf(const EmfPicture& picture, const QString& path, QString& error);
+bool export_png(const EmfPicture& picture, const QString& path, int dpi, QString& error);
+bool export_picture(const EmfPicture& picture, PictureFormat format, const QString& path, int dpi,
+                    QString& error);
+
+// A window-less application for programs without one, so fonts can be looked up. Uses the
+// offscreen platform unless QT_QPA_PLATFORM names another, so no display is needed; Qt's own
+// warnings are kept off standard error, which belongs to the message log. Returns null when an
+// application object exists already.
+std::unique_ptr<QGuiApplication> start_headless_application();
+
+}  // namespace plotmint
