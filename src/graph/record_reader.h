@@ -1,10 +1,22 @@
 #pragma once
 // Streams a graph file as integer triples. The file is read through a fixed buffer and
 // rewound for every pass; it is never held in memory.
+//
+// Parsing the text is the dearest part of a pass, and a draw run makes up to seven passes
+// over the same file. So the first pass over a file also writes each record, as three
+// binary integers, to an unlinked temporary file, and the passes after it read the records
+// back from there through a fixed buffer. Every pass yields exactly the same records and
+// ends exactly as the text would make it end (including an item that is not an integer);
+// only the work per record differs. A reader that is closed leaves its record file to the
+// next reader opened on the same, unchanged file (colour-table discovery is followed by
+// the draw run), until release_parked_cache() is called.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/log_sink.h"
 
@@ -26,13 +38,16 @@ constexpr int32_t draw_to = 2, move_to = 3, set_width = 5, set_color = 6, fill_b
 
 class RecordReader {
 public:
+    // pass counts the rewinds since open (1 for the first pass); bytes are graph-file bytes.
+    using Progress = std::function<void(uint32_t pass, uint64_t bytes_done, uint64_t bytes_total)>;
+
     RecordReader();
     ~RecordReader();
     RecordReader(const RecordReader&) = delete;
     RecordReader& operator=(const RecordReader&) = delete;
 
     bool open(const std::string& path);
-    // Reads from memory instead of a file (tests, fuzzers).
+    // Reads from memory instead of a file (tests, fuzzers). Memory is never cached.
     void open_memory(std::string data);
     void close();
     bool is_open() const;
@@ -41,28 +56,82 @@ public:
     void rewind();
     // Fills `r` with the next three integers; false at end of data, and also at an item
     // that is not a 32-bit integer (the pass ends there; see bad_item()).
-    bool read_record(Record& r);
+    bool read_record(Record& r) {
+        if (cache_pos_ < cache_len_) {
+            std::memcpy(&r, cache_buf_.get() + cache_pos_, sizeof r);
+            cache_pos_ += sizeof r;
+            return true;
+        }
+        return read_record_slow(r);
+    }
 
     // Set once a pass met an item that is not an integer, or a partial record at the end.
     bool bad_item() const { return bad_item_; }
     // The byte offset of that item (for the log line).
     uint64_t bad_item_offset() const { return bad_offset_; }
-    // Bytes consumed so far in this pass (progress).
-    uint64_t position() const { return consumed_ + pos_; }
+    // Bytes of the graph file consumed so far in this pass (progress). While records come
+    // from the record file this is exact to within about a megabyte.
+    uint64_t position() const;
+    // Size of the graph file (or of the memory) when opened.
+    uint64_t size() const { return size_; }
+
+    // Called at every rewind with bytes_done 0 and then about every 4 MiB of the pass;
+    // never per record.
+    void set_progress(Progress progress) { progress_ = std::move(progress); }
+
+    // Files of at least this many bytes are parsed once and then read back as binary
+    // records (1 MiB unless changed; 0 caches every file, UINT64_MAX none). Takes effect at
+    // the next open().
+    void set_cache_threshold(uint64_t bytes) { cache_threshold_ = bytes; }
+    // Whether the records of this pass come from the record file (tests).
+    bool reading_cached_records() const { return mode_ == Mode::cache; }
+
+    // Drops a record file left by a closed reader. The draw run calls it when it ends so
+    // that no temporary file outlives the run.
+    static void release_parked_cache();
+
+    struct Cache;  // the binary record file of one graph file
 
 private:
+    enum class Mode { text, cache };
+    bool read_record_slow(Record& r);
+    bool read_text_record(Record& r);
     bool refill();
     bool next_int(int32_t& v);
+    void start_text_at(uint64_t offset);
+    bool refill_cache();
+    void append_to_cache(const Record& r);
+    void finish_cache(bool bad, uint64_t bad_offset);
+    void drop_cache();
+    void recover_from_cache_failure();
+    void report_progress();
 
     std::FILE* file_ = nullptr;
     std::string memory_;
     bool from_memory_ = false;
+    uint64_t size_ = 0;
+
+    // Text parsing: buf_ holds bytes [consumed_, consumed_ + len_) of the file and a zero
+    // byte after them, which ends every scan without a bounds check.
     std::unique_ptr<char[]> buf_;
     size_t len_ = 0, pos_ = 0;
     uint64_t consumed_ = 0;
     bool eof_ = false;
     bool bad_item_ = false;
     uint64_t bad_offset_ = 0;
+
+    // Cached records: cache_buf_ holds records [cache_first_, ...) of the record file.
+    Mode mode_ = Mode::text;
+    std::unique_ptr<Cache> cache_;
+    std::unique_ptr<char[]> cache_buf_;
+    size_t cache_len_ = 0, cache_pos_ = 0;
+    uint64_t cache_first_ = 0;  // index of the record at cache_buf_[0]
+    uint64_t cache_threshold_ = uint64_t{1} << 20;
+    bool appending_ = false;  // this pass parses text at the end of the cached records
+
+    Progress progress_;
+    uint32_t pass_ = 0;
+    uint64_t next_report_ = 0;
 };
 
 }  // namespace plotmint
