@@ -1,11 +1,16 @@
 #include "metafile/emf_reader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include <uemf.h>
 #include <uemf_safe.h>
@@ -169,15 +174,69 @@ Rect EmfPicture::logical_frame() const {
             convert(frame.bottom, display.vert_px, display.vert_mm)};
 }
 
-std::optional<EmfPicture> read_emf(std::string bytes, std::string& error) {
-    const uint64_t file_size = bytes.size();
+namespace {
+
+// Bytes of the whole file in memory.
+class MemorySource {
+public:
+    explicit MemorySource(const std::string& bytes) : bytes_(bytes) {}
+    uint64_t size() const { return bytes_.size(); }
+    // `size` bytes at `offset`, which the caller has checked lie within size().
+    const char* view(uint64_t offset, uint64_t) { return bytes_.data() + offset; }
+    bool failed() const { return false; }
+
+private:
+    const std::string& bytes_;
+};
+
+// Bytes of a file read through a window that slides along it; only a record longer than
+// the window makes it grow, to that record's size.
+class FileSource {
+public:
+    FileSource(int fd, uint64_t size) : fd_(fd), size_(size), buffer_(kWindow) {}
+    uint64_t size() const { return size_; }
+    const char* view(uint64_t offset, uint64_t size) {
+        if (offset >= start_ && offset + size <= start_ + length_) return buffer_.data() + (offset - start_);
+        const uint64_t want = std::max<uint64_t>(size, std::min<uint64_t>(kWindow, size_ - offset));
+        if (want > buffer_.size()) buffer_.resize(want);
+        uint64_t got = 0;
+        while (got < want) {
+            const ssize_t n = ::pread(fd_, buffer_.data() + got, want - got, static_cast<off_t>(offset + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                failed_ = true;
+                static const char zeros[8] = {};
+                length_ = 0;
+                return zeros;
+            }
+            got += static_cast<uint64_t>(n);
+        }
+        start_ = offset;
+        length_ = want;
+        return buffer_.data();
+    }
+    bool failed() const { return failed_; }
+
+private:
+    static constexpr uint64_t kWindow = 1 << 20;
+    int fd_;
+    uint64_t size_;
+    std::vector<char> buffer_;
+    uint64_t start_ = 0, length_ = 0;
+    bool failed_ = false;
+};
+
+// Every check of a picture, on bytes from `src`; fills all of `picture` but its bytes.
+// Returns the end of the picture (the header's nBytes), or nullopt with a reason.
+template <class Source>
+std::optional<uint64_t> check_picture(Source& src, EmfPicture& picture, std::string& error) {
+    const uint64_t file_size = src.size();
     if (file_size < 8) {
         error = strformat("the file is too short to be an enhanced metafile (%llu bytes)",
                           static_cast<unsigned long long>(file_size));
         return std::nullopt;
     }
-    const char* data = bytes.data();
-    const auto head = load<U_EMR>(data);
+    const auto head = load<U_EMR>(src.view(0, 8));
     if (head.iType != U_EMR_HEADER) {
         error = "the file does not start with an enhanced metafile header";
         return std::nullopt;
@@ -188,7 +247,7 @@ std::optional<EmfPicture> read_emf(std::string bytes, std::string& error) {
     }
     // The minimal header lacks the fields after szlMillimeters; copy only what is there.
     U_EMRHEADER header{};
-    std::memcpy(&header, data, std::min<size_t>(head.nSize, sizeof header));
+    std::memcpy(&header, src.view(0, head.nSize), std::min<size_t>(head.nSize, sizeof header));
     if (header.dSignature != U_ENHMETA_SIGNATURE) {
         error = "the enhanced metafile header has no \" EMF\" signature";
         return std::nullopt;
@@ -212,7 +271,6 @@ std::optional<EmfPicture> read_emf(std::string bytes, std::string& error) {
         return std::nullopt;
     }
 
-    EmfPicture picture;
     picture.bounds = {header.rclBounds.left, header.rclBounds.top, header.rclBounds.right, header.rclBounds.bottom};
     picture.frame = {header.rclFrame.left, header.rclFrame.top, header.rclFrame.right, header.rclFrame.bottom};
     picture.display = {header.szlMillimeters.cx, header.szlMillimeters.cy, header.szlDevice.cx, header.szlDevice.cy};
@@ -236,8 +294,7 @@ std::optional<EmfPicture> read_emf(std::string bytes, std::string& error) {
                               static_cast<unsigned long long>(offset), static_cast<unsigned long long>(remaining));
             return std::nullopt;
         }
-        const char* rec = data + offset;
-        const auto emr = load<U_EMR>(rec);
+        const auto emr = load<U_EMR>(src.view(offset, 8));
         if (emr.nSize < 8 || emr.nSize % 4 != 0 || emr.nSize > remaining) {
             error = strformat("record %u (type %u) at byte %llu has a bad size of %u bytes (%llu remain)", index,
                               emr.iType, static_cast<unsigned long long>(offset), emr.nSize,
@@ -248,7 +305,8 @@ std::optional<EmfPicture> read_emf(std::string bytes, std::string& error) {
             error = strformat("a second header at byte %llu", static_cast<unsigned long long>(offset));
             return std::nullopt;
         }
-        if (index > 0 && !checker.check(index, offset, rec, emr.iType, emr.nSize)) return std::nullopt;
+        if (index > 0 && !checker.check(index, offset, src.view(offset, emr.nSize), emr.iType, emr.nSize))
+            return std::nullopt;
         eof_seen = emr.iType == U_EMR_EOF;
         offset += emr.nSize;
         ++index;
@@ -261,8 +319,56 @@ std::optional<EmfPicture> read_emf(std::string bytes, std::string& error) {
         error = strformat("the enhanced metafile holds %u records but its header says %u", index, header.nRecords);
         return std::nullopt;
     }
+    return end;
+}
+
+// An enhanced metafile cannot exceed 4 GiB; anything longer is not one.
+constexpr uint64_t kFileLimit = uint64_t{std::numeric_limits<uint32_t>::max()} + 1;
+
+}  // namespace
+
+std::optional<EmfPicture> read_emf(std::string bytes, std::string& error) {
+    EmfPicture picture;
+    MemorySource src(bytes);
+    const std::optional<uint64_t> end = check_picture(src, picture, error);
+    if (!end) return std::nullopt;
     picture.bytes = std::move(bytes);
-    picture.bytes.resize(end);
+    picture.bytes.resize(*end);
+    return picture;
+}
+
+std::optional<EmfPicture> validate_emf_file(const std::string& path, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = strformat("cannot open %s: %s", path.c_str(), std::strerror(errno));
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        error = strformat("cannot read %s", path.c_str());
+        ::close(fd);
+        return std::nullopt;
+    }
+    if (static_cast<uint64_t>(st.st_size) > kFileLimit) {
+        ::close(fd);
+        error = strformat("%s is larger than an enhanced metafile can be", path.c_str());
+        return std::nullopt;
+    }
+    EmfPicture picture;
+    FileSource src(fd, static_cast<uint64_t>(st.st_size));
+    std::string why;
+    const std::optional<uint64_t> end = check_picture(src, picture, why);
+    ::close(fd);
+    // A read that failed leaves zeros in view, so the checks above said something beside
+    // the point: the real reason is the failed read.
+    if (src.failed()) {
+        error = strformat("cannot read %s", path.c_str());
+        return std::nullopt;
+    }
+    if (!end) {
+        error = why;
+        return std::nullopt;
+    }
     return picture;
 }
 
@@ -275,10 +381,8 @@ std::optional<EmfPicture> read_emf_file(const std::string& path, std::string& er
     std::string bytes;
     char buffer[1 << 16];
     size_t n;
-    // An enhanced metafile cannot exceed 4 GiB; anything longer is not one.
-    constexpr uint64_t limit = uint64_t{std::numeric_limits<uint32_t>::max()} + 1;
     while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-        if (bytes.size() + n > limit) {
+        if (bytes.size() + n > kFileLimit) {
             std::fclose(f);
             error = strformat("%s is larger than an enhanced metafile can be", path.c_str());
             return std::nullopt;

@@ -27,5 +27,9 @@ struct EmfPicture {
 // with nRecords matching.
 std::optional<EmfPicture> read_emf(std::string bytes, std::string& error);
 std::optional<EmfPicture> read_emf_file(const std::string& path, std::string& error);
+// The same checks as read_emf_file, made while the file streams through a fixed window, so
+// memory does not grow with the picture: for a caller that needs the picture's header and
+// the assurance that it reads back, not its bytes. The result's bytes are empty.
+std::optional<EmfPicture> validate_emf_file(const std::string& path, std::string& error);
 
 }  // namespace plotmint
