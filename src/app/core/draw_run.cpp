@@ -1,6 +1,7 @@
 #include "app/core/draw_run.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "base/format.h"
 #include "graph/record_reader.h"
@@ -19,6 +20,11 @@ public:
     }
 };
 
+// Releases the record file the graph file's reader leaves behind, once the run is over.
+struct ParkedRecordsRelease {
+    ~ParkedRecordsRelease() { RecordReader::release_parked_cache(); }
+};
+
 }  // namespace
 
 DrawRunResult draw_run(const std::string& graph_file, SettingsSource& settings, HeldValues& held,
@@ -29,10 +35,18 @@ DrawRunResult draw_run(const std::string& graph_file, SettingsSource& settings, 
         return result;
     }
     log.log_line(strformat("open %s.", graph_file.c_str()));
+    const ParkedRecordsRelease release_records;  // declared first: runs after the reader closes
     RecordReader reader;
     if (!reader.open(graph_file)) {
         log.log_line("Cannot open file.");
         return result;
+    }
+    // The reader counts its rewinds; each names the pass that it starts.
+    std::vector<RunPass> passes{RunPass::extent_text, RunPass::extent_segments};
+    if (options.progress) {
+        reader.set_progress([&passes, &options](uint32_t n, uint64_t done, uint64_t total) {
+            if (n >= 1 && n <= passes.size()) options.progress(static_cast<int>(passes[n - 1]), done, total);
+        });
     }
 
     Extent& extent = result.extent;
@@ -71,11 +85,17 @@ DrawRunResult draw_run(const std::string& graph_file, SettingsSource& settings, 
     render.vhline_pen = held.vhline_pen;
     render.hershey_choice = settings.hershey_choice();
 
+    passes.push_back(RunPass::fill);
+    if (render.vhline_flag == 1 || render.vhline_flag == 2) passes.push_back(RunPass::vhline);
+    passes.push_back(RunPass::line);
+    if (render.hershey_choice > 0) passes.push_back(RunPass::substitution);
+
     log.log_line("making metafile");
     RawStderr stderr_sink;
     LogSink& diagnostics = options.diagnostics ? *options.diagnostics : stderr_sink;
     const Rect frame = metafile_frame(width, height, margin, options.display);
     bool written = false;
+    uint64_t written_bytes = 0;
     {
         FileSink sink(options.output_path);
         if (!sink.ok()) {
@@ -86,6 +106,7 @@ DrawRunResult draw_run(const std::string& graph_file, SettingsSource& settings, 
             result.abandoned =
                 make_metafile(reader, extent, margin, render, writer, log, diagnostics) == RenderOutcome::abandoned;
             written = writer.close();
+            written_bytes = writer.size();
             if (!written)
                 log.log_line(strformat("cannot write %s: %s", options.output_path.c_str(), writer.error().c_str()));
         }
@@ -96,7 +117,10 @@ DrawRunResult draw_run(const std::string& graph_file, SettingsSource& settings, 
     if (!written) return result;
 
     std::string error;
-    result.picture = read_emf_file(options.output_path, error);
+    if (options.progress) options.progress(static_cast<int>(RunPass::read_back), 0, written_bytes);
+    result.picture = options.keep_picture_bytes ? read_emf_file(options.output_path, error)
+                                                : validate_emf_file(options.output_path, error);
+    if (options.progress) options.progress(static_cast<int>(RunPass::read_back), written_bytes, written_bytes);
     if (!result.picture) {
         result.read_error = error;
         return result;

@@ -3,6 +3,7 @@
 // its grids, the converter from its options; both get the same log lines in the same order.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -35,10 +36,31 @@ struct HeldValues {
     TonePalette tone_color{};
 };
 
+// The parts of a run that report progress, in the order they run. A pass that the settings
+// switch off is skipped, and an abandoned render reports no later pass.
+enum class RunPass : int {
+    extent_text = 1,      // text boxes of the extent scan
+    extent_segments = 2,  // draw_to segments of the extent scan
+    fill = 3,
+    vhline = 4,
+    line = 5,
+    substitution = 6,
+    read_back = 7,  // graph.emf read back and checked; bytes are those of graph.emf
+};
+constexpr int kRunPasses = 7;
+
+// pass is a RunPass; called when each pass starts (bytes_done 0) and then about every
+// 4 MiB it reads, on the thread that runs the draw run, never per record.
+using RunProgress = std::function<void(int pass, uint64_t bytes_done, uint64_t bytes_total)>;
+
 struct DrawRunOptions {
     std::string output_path = "graph.emf";
     ReferenceDisplay display = kDefaultDisplay;
     LogSink* diagnostics = nullptr;  // standard error when null
+    // Whether DrawRunResult::picture keeps the bytes of graph.emf. Without them graph.emf
+    // is checked as it streams from the file, in memory that does not grow with it.
+    bool keep_picture_bytes = true;
+    RunProgress progress;  // optional
 };
 
 struct DrawRunResult {
