@@ -39,8 +39,10 @@ struct Header {
     Rect frame;
 };
 
+// The bare parse: no binary record file is written, as none is read back.
 uint64_t parse_pass(const char* path) {
     RecordReader reader;
+    reader.set_cache_threshold(UINT64_MAX);
     if (!reader.open(path)) {
         std::perror(path);
         std::exit(1);

@@ -1,0 +1,113 @@
+// bench_phases GRAPH_FILE [TABLE_DIR] [--keep-bytes] [--hershey N] [--vhline N]
+// Runs what plotmint-convert runs (start-up tables, discovery, the draw run) and prints
+// where the time goes: discovery, each pass of the draw run (from its progress reports),
+// closing graph.emf and reading it back.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/core/draw_run.h"
+#include "color/discovery.h"
+#include "color/grids.h"
+
+using namespace plotmint;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class Settings final : public SettingsSource {
+public:
+    void read_line_width(std::array<int32_t, 5>& w) override { w = {12, 16, 20, 24, 28}; }
+    void read_vhline_pen(std::array<int32_t, 4>& p) override { p = {200, 200, 200, 1}; }
+    void read_tone_nodes(ToneTable& t) override { read_tone_cells(tone_cells, t); }
+    void read_line_colors(LineColorTable& c) override { read_line_cells(line_cells, c); }
+    int32_t vhline_flag() override { return vhline; }
+    int32_t hershey_choice() override { return hershey; }
+    GridCells tone_cells = GridCells(122), line_cells = GridCells(32);
+    int32_t vhline = 2, hershey = 1;
+};
+
+struct Mark {
+    std::string what;
+    Clock::time_point at;
+};
+
+class MarkingLog final : public LogSink {
+public:
+    explicit MarkingLog(std::vector<Mark>& marks) : marks_(marks) {}
+    void log_line(std::string_view text) override {
+        const std::string t(text);
+        if (t.rfind("open ", 0) == 0 || t == "making metafile" || t == "making metafile end" || t == "draw finished." ||
+            t.rfind("xmin", 0) == 0)
+            marks_.push_back({t, Clock::now()});
+    }
+
+private:
+    std::vector<Mark>& marks_;
+};
+
+const char* pass_name(int pass) {
+    static const char* const names[] = {"?", "extent: text boxes", "extent: segments", "fill pass", "vhline pass",
+                                        "line pass", "substitution pass", "read-back"};
+    return pass >= 1 && pass <= kRunPasses ? names[pass] : "?";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs("usage: bench_phases GRAPH_FILE [TABLE_DIR] [--keep-bytes] [--hershey N] [--vhline N]\n", stderr);
+        return 2;
+    }
+    const std::string graph = argv[1];
+    std::string table_dir = ".";
+    Settings settings;
+    DrawRunOptions options;
+    options.keep_picture_bytes = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--keep-bytes") options.keep_picture_bytes = true;
+        else if (a == "--hershey" && i + 1 < argc) settings.hershey = std::atoi(argv[++i]);
+        else if (a == "--vhline" && i + 1 < argc) settings.vhline = std::atoi(argv[++i]);
+        else table_dir = a;
+    }
+    std::vector<Mark> marks;
+    const auto start = Clock::now();
+    marks.push_back({"start-up tables", start});
+    MarkingLog log(marks);
+    NullLog quiet;
+    options.diagnostics = &quiet;
+    int last_pass = 0;
+    options.progress = [&](int pass, uint64_t, uint64_t) {
+        if (pass != last_pass) marks.push_back({pass_name(pass), Clock::now()});
+        last_pass = pass;
+    };
+    HeldValues held;
+    auto show_tone = [&](const std::string& name) {
+        read_tone_table(name, table_dir, held.tone, quiet);
+        show_tone_cells(held.tone, settings.tone_cells);
+    };
+    auto show_line = [&](const std::string& name) {
+        read_line_color_table(name, table_dir, held.line_color, quiet);
+        show_line_cells(held.line_color, settings.line_cells);
+    };
+    show_tone(default_tone_path(table_dir));
+    show_line(default_line_path(table_dir));
+    find_color_table(graph, table_dir, true, DiscoveryCallbacks{show_tone, show_line}, log);
+    const DrawRunResult r = draw_run(graph, settings, held, options, log);
+    const auto end = Clock::now();
+    marks.push_back({"end", end});
+    for (size_t i = 0; i + 1 < marks.size(); ++i) {
+        std::string what = marks[i].what;
+        if (what.rfind("open ", 0) == 0) what = what.find("searching") != std::string::npos ? "discovery" : "draw run start";
+        if (what.rfind("xmin", 0) == 0) what = "settings";
+        if (what == "making metafile end") what = "close graph.emf";
+        const double ms = std::chrono::duration<double, std::milli>(marks[i + 1].at - marks[i].at).count();
+        if (ms >= 0.05) std::printf("%-22s %9.1f ms\n", what.c_str(), ms);
+    }
+    std::printf("%-22s %9.1f ms%s\n", "total", std::chrono::duration<double, std::milli>(end - start).count(),
+                r.finished ? "" : "  (run did not finish)");
+    return r.finished ? 0 : 1;
+}
