@@ -1,20 +1,36 @@
-// plotmint-convert: the window's start-up and one draw run, driven by options.
+// plotmint-convert: the window's start-up and one draw run per graph file, driven by options;
+// the picture is then written as EMF, SVG, PDF or PNG.
 #include <unistd.h>
 
+#include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/cli/progress_line.h"
 #include "app/core/draw_run.h"
+#include "app/core/table_dir.h"
 #include "base/format.h"
 #include "base/log_sink.h"
 #include "base/parse_int.h"
 #include "color/discovery.h"
 #include "color/grids.h"
 #include "color/tables.h"
+
+#include "app/export/picture_format.h"
+
+#ifdef PLOTMINT_HAVE_EXPORT
+#include <QFile>
+#include <QGuiApplication>
+
+#include "app/export/picture_export.h"
+#endif
 
 #ifndef PLOTMINT_VERSION
 #define PLOTMINT_VERSION "dev"
@@ -26,21 +42,38 @@ using namespace plotmint;
 
 constexpr const char* kUsage =
     "Usage: plotmint-convert [OPTIONS] [GRAPH_FILE]\n"
-    "Convert a graph file (plain-text plotter records) into an Enhanced Metafile.\n"
+    "   or: plotmint-convert [OPTIONS] --output-dir DIR GRAPH_FILE...\n"
+    "Convert a graph file (plain-text plotter records) into an Enhanced Metafile, and from\n"
+    "that metafile into SVG, PDF or PNG.\n"
     "\n"
-    "GRAPH_FILE is used exactly as typed (default: graph.g). The run loads the start-up\n"
-    "tone and line colour tables, loads the tables the graph file names (colour-table\n"
-    "discovery), then draws the picture and reads it back to check it.\n"
+    "GRAPH_FILE is used exactly as typed (default: graph.g). Each conversion loads the\n"
+    "start-up tone and line colour tables, loads the tables the graph file names\n"
+    "(colour-table discovery), draws the picture into an Enhanced Metafile and reads it\n"
+    "back to check it. SVG, PDF and PNG are played back from that metafile, which is\n"
+    "written as graph.emf in the current directory first; so every format shows the same\n"
+    "picture.\n"
     "\n"
-    "Options:\n"
-    "  -o, --output PATH        picture file to write (default: graph.emf in the current\n"
-    "                           directory)\n"
+    "Output:\n"
+    "  -o, --output PATH        file to write (default: graph.emf, or graph.FORMAT with\n"
+    "                           --format, in the current directory); an extension .emf,\n"
+    "                           .svg, .pdf or .png chooses the format, any other means EMF\n"
+    "  -f, --format FORMAT      emf, svg, pdf or png, whatever the extension of the output\n"
+    "      --dpi N              resolution of a PNG in dots per inch of the picture's\n"
+    "                           physical size, 1 to 4800 (default: 96, about one pixel\n"
+    "                           per graph unit with the default --display)\n"
+    "  -d, --output-dir DIR     convert each GRAPH_FILE into DIR/NAME.FORMAT, NAME being the\n"
+    "                           graph file's name without its extension; each starts from\n"
+    "                           the start-up tables, as separate runs would; DIR is created\n"
+    "                           when missing\n"
+    "  -q, --quiet              show no progress line on a terminal\n"
+    "\n"
+    "Drawing:\n"
     "      --tone FILE          tone table shown at start-up (default:\n"
     "                           TABLEDIR/tone-default.ktc)\n"
     "      --line FILE          line colour table shown at start-up (default:\n"
     "                           TABLEDIR/line-default.klc)\n"
     "      --table-dir DIR      directory of the default and the named colour tables\n"
-    "                           (default: the directory of this program)\n"
+    "                           (default: TABLEDIR)\n"
     "      --no-discovery       do not load the colour tables the graph file names\n"
     "      --widths A,B,C,D,E   pen widths for width indices 1..5; E is also the margin\n"
     "                           (default: 12,16,20,24,28)\n"
@@ -53,16 +86,36 @@ constexpr const char* kUsage =
     "                           reference display: width and height in millimetres,\n"
     "                           width and height in pixels (default: 527,296,1920,1080,\n"
     "                           a common 24-inch display); one graph unit is one pixel\n"
+    "\n"
     "  -h, --help               show this help and exit\n"
     "      --version            show the version and exit\n"
     "\n"
-    "Standard error carries the message log, one line per message, in order.\n"
-    "Exit status: 0 when the picture was drawn and read back, 1 when the run stopped,\n"
-    "the drawing was abandoned or the picture could not be read back, 2 for a usage error.\n";
+    "TABLEDIR is the directory of this program when it holds tone-default.ktc or\n"
+    "line-default.klc, otherwise ../share/plotmint beside that directory.\n"
+    "\n"
+    "Standard error carries the message log, one line per message, in order. With\n"
+    "--output-dir, one more line after each graph file's messages gives its outcome:\n"
+    "  plotmint-convert: a.g: converted to DIR/a.svg\n"
+    "  plotmint-convert: b.g: failed\n"
+    "On a terminal, a status line shows how many bytes of the graph file each pass has\n"
+    "read; it is erased before every message, and not shown with --quiet or when standard\n"
+    "error is not a terminal.\n"
+    "\n"
+    "Exit status: 0 when every picture was drawn, read back and written; 1 when a run\n"
+    "stopped, a drawing was abandoned, or a picture could not be read back or written;\n"
+    "2 for a usage error.\n"
+    "\n"
+    "Examples:\n"
+    "  plotmint-convert examples/graph.g -o graph.pdf\n"
+    "  plotmint-convert --dpi 300 -o graph.png examples/graph.g\n"
+    "  plotmint-convert --output-dir out --format svg a.g b.g c.g\n";
 
 struct Options {
-    std::string graph_file = "graph.g";
-    std::string output = "graph.emf";
+    std::vector<std::string> graph_files;
+    std::optional<std::string> output, output_dir;
+    std::optional<PictureFormat> format;
+    int dpi = kDefaultPngDpi;
+    bool quiet = false;
     std::optional<std::string> tone, line, table_dir;
     bool discovery = true;
     std::array<int32_t, 5> widths{12, 16, 20, 24, 28};
@@ -104,16 +157,26 @@ int32_t parse_choice(const std::string& option, const std::string& text) {
     throw UsageError{strformat("%s: '%s' is not 0, 1 or 2", option.c_str(), text.c_str())};
 }
 
+int parse_dpi(const std::string& option, const std::string& text) {
+    const auto p = parse_int_at(text, 0);
+    if (!p || p->end != text.size() || text.empty() || text[0] == ' ' || p->value < 1 || p->value > kMaxPngDpi)
+        throw UsageError{strformat("%s: '%s' is not a whole number from 1 to %d", option.c_str(), text.c_str(), kMaxPngDpi)};
+    return p->value;
+}
+
+// Where each graph file of an --output-dir run goes: DIR/NAME.FORMAT.
+std::string output_in_dir(const std::string& dir, const std::string& graph_file, PictureFormat format) {
+    const std::string name = std::filesystem::path(graph_file).stem().string();
+    return (std::filesystem::path(dir) / (name + "." + format_extension(format))).string();
+}
+
 Options parse_options(int argc, char** argv, bool& exit_now) {
     Options o;
-    bool have_file = false;
     bool options_end = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (options_end || arg.empty() || arg[0] != '-' || arg == "-") {
-            if (have_file) throw UsageError{strformat("more than one graph file given ('%s')", arg.c_str())};
-            o.graph_file = arg;
-            have_file = true;
+            o.graph_files.push_back(arg);
             continue;
         }
         if (arg == "--") {
@@ -135,6 +198,9 @@ Options parse_options(int argc, char** argv, bool& exit_now) {
             if (i + 1 >= argc) throw UsageError{arg + ": a value is missing"};
             return argv[++i];
         };
+        auto flag = [&] {
+            if (inline_value) throw UsageError{arg + " takes no value"};
+        };
         if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
             exit_now = true;
@@ -145,7 +211,19 @@ Options parse_options(int argc, char** argv, bool& exit_now) {
             return o;
         } else if (arg == "-o" || arg == "--output") {
             o.output = need();
-            if (o.output.empty()) throw UsageError{arg + ": the path is empty"};
+            if (o.output->empty()) throw UsageError{arg + ": the path is empty"};
+        } else if (arg == "-d" || arg == "--output-dir") {
+            o.output_dir = need();
+            if (o.output_dir->empty()) throw UsageError{arg + ": the path is empty"};
+        } else if (arg == "-f" || arg == "--format") {
+            const std::string name = need();
+            o.format = format_from_name(name);
+            if (!o.format) throw UsageError{strformat("%s: '%s' is not emf, svg, pdf or png", arg.c_str(), name.c_str())};
+        } else if (arg == "--dpi") {
+            o.dpi = parse_dpi(arg, need());
+        } else if (arg == "-q" || arg == "--quiet") {
+            flag();
+            o.quiet = true;
         } else if (arg == "--tone") {
             o.tone = need();
         } else if (arg == "--line") {
@@ -153,7 +231,7 @@ Options parse_options(int argc, char** argv, bool& exit_now) {
         } else if (arg == "--table-dir") {
             o.table_dir = need();
         } else if (arg == "--no-discovery") {
-            if (inline_value) throw UsageError{arg + " takes no value"};
+            flag();
             o.discovery = false;
         } else if (arg == "--widths") {
             o.widths = parse_list<5>(arg, need());
@@ -171,6 +249,26 @@ Options parse_options(int argc, char** argv, bool& exit_now) {
         } else {
             throw UsageError{strformat("unknown option '%s'", argv[i])};
         }
+    }
+
+    if (o.output_dir) {
+        if (o.output) throw UsageError{"--output and --output-dir cannot be used together"};
+        if (o.graph_files.empty()) throw UsageError{"--output-dir needs at least one graph file"};
+        // Two graph files of the same name would overwrite each other's picture.
+        const PictureFormat format = o.format.value_or(PictureFormat::emf);
+        std::map<std::string, std::string> taken;
+        for (const std::string& g : o.graph_files) {
+            const std::string out = output_in_dir(*o.output_dir, g, format);
+            const auto [it, fresh] = taken.emplace(out, g);
+            if (!fresh)
+                throw UsageError{strformat("'%s' and '%s' would both be written to %s", it->second.c_str(), g.c_str(),
+                                           out.c_str())};
+        }
+    } else {
+        if (o.graph_files.size() > 1)
+            throw UsageError{strformat("more than one graph file given ('%s'); use --output-dir DIR to convert several",
+                                       o.graph_files[1].c_str())};
+        if (o.graph_files.empty()) o.graph_files.push_back("graph.g");
     }
     return o;
 }
@@ -203,6 +301,148 @@ private:
     const Options& o_;
 };
 
+// Standard error as the Hershey layout writes it: the text as is, its own "\n" included.
+class RawStream final : public LogSink {
+public:
+    explicit RawStream(std::FILE* stream) : stream_(stream) {}
+    void log_line(std::string_view text) override {
+        std::fwrite(text.data(), 1, text.size(), stream_);
+        std::fflush(stream_);
+    }
+
+private:
+    std::FILE* stream_;
+};
+
+// One conversion: where the picture goes and in which format.
+struct Job {
+    std::string graph_file;
+    std::string output;
+    PictureFormat format = PictureFormat::emf;
+};
+
+// What a conversion needs besides the options: the shared streams and, for the formats
+// played back through Qt, the application object, made once on first use.
+class Converter {
+public:
+    Converter(const Options& options, std::string table_dir)
+        : options_(options),
+          table_dir_(std::move(table_dir)),
+          progress_(stderr, !options.quiet && ::isatty(::fileno(stderr))),
+          plain_(stderr),
+          raw_(stderr),
+          log_(plain_, progress_),
+          diagnostics_(raw_, progress_) {}
+
+    // True when the picture was drawn, read back and written.
+    bool convert(const Job& job);
+
+    // An outcome or error line of the converter itself, after the progress line is erased.
+    void note(const std::string& text) {
+        progress_.write_around([&] { std::fprintf(stderr, "plotmint-convert: %s\n", text.c_str()); });
+    }
+
+private:
+    bool write_picture(const Job& job, const EmfPicture& picture);
+    RunProgress progress_reporter(const std::string& graph_file);
+
+    const Options& options_;
+    std::string table_dir_;
+    ProgressLine progress_;
+    StreamLog plain_;
+    RawStream raw_;
+    ProgressAwareLog log_;
+    ProgressAwareLog diagnostics_;
+#ifdef PLOTMINT_HAVE_EXPORT
+    std::unique_ptr<QGuiApplication> app_;
+    bool app_started_ = false;
+#endif
+};
+
+bool Converter::convert(const Job& job) {
+    // Every conversion starts from the start-up tables, as a separate program run would.
+    GridSettings grids(options_);
+    HeldValues held;
+
+    auto show_tone = [&](const std::string& name) {
+        read_tone_table(name, table_dir_, held.tone, log_);
+        show_tone_cells(held.tone, grids.tone_cells);
+    };
+    auto show_line = [&](const std::string& name) {
+        read_line_color_table(name, table_dir_, held.line_color, log_);
+        show_line_cells(held.line_color, grids.line_cells);
+    };
+    show_tone(options_.tone ? *options_.tone : default_tone_path(table_dir_));
+    show_line(options_.line ? *options_.line : default_line_path(table_dir_));
+
+    find_color_table(job.graph_file, table_dir_, options_.discovery, DiscoveryCallbacks{show_tone, show_line}, log_);
+
+    DrawRunOptions run_options;
+    // The other formats are played back from the metafile the run writes where it always does.
+    run_options.output_path = job.format == PictureFormat::emf ? job.output : std::string("graph.emf");
+    run_options.display = options_.display;
+    run_options.diagnostics = &diagnostics_;
+    if (progress_.enabled()) run_options.progress = progress_reporter(job.graph_file);
+    const DrawRunResult result = draw_run(job.graph_file, grids, held, run_options, log_);
+    progress_.clear();
+
+    if (result.rendered && !result.picture && !result.read_error.empty())
+        note(strformat("%s: %s.", run_options.output_path.c_str(), result.read_error.c_str()));
+    if (!result.picture) return false;
+    // An abandoned drawing is written as far as it went, like its metafile, but not counted
+    // as converted.
+    const bool written = job.format == PictureFormat::emf || write_picture(job, *result.picture);
+    return written && result.finished && !result.abandoned;
+}
+
+const char* pass_name(int pass) {
+    switch (static_cast<RunPass>(pass)) {
+        case RunPass::extent_text: return "extent of the text";
+        case RunPass::extent_segments: return "extent";
+        case RunPass::fill: return "fills";
+        case RunPass::vhline: return "vertical and horizontal lines";
+        case RunPass::line: return "lines and text";
+        case RunPass::substitution: return "Hershey text";
+        case RunPass::read_back: return "checking the metafile";
+    }
+    return "drawing";
+}
+
+// Shows the run's passes on the status line once the run has taken a moment (a quick one
+// shows nothing), and then at most ten times a second.
+RunProgress Converter::progress_reporter(const std::string& graph_file) {
+    using clock = std::chrono::steady_clock;
+    const auto start = clock::now();
+    auto last = clock::time_point{};
+    return [this, graph_file, start, last](int pass, uint64_t done, uint64_t total) mutable {
+        const auto now = clock::now();
+        if (now - start < std::chrono::milliseconds(250) || now - last < std::chrono::milliseconds(100)) return;
+        last = now;
+        progress_.show(progress_text(graph_file, pass, kRunPasses, pass_name(pass), done, total));
+    };
+}
+
+bool Converter::write_picture(const Job& job, const EmfPicture& picture) {
+#ifdef PLOTMINT_HAVE_EXPORT
+    if (!app_started_) {
+        app_started_ = true;
+        app_ = start_headless_application();
+        // Qt takes the user's locale; the core's messages keep the C conventions.
+        std::setlocale(LC_NUMERIC, "C");
+    }
+    QString error;
+    if (export_picture(picture, job.format, QFile::decodeName(job.output.c_str()), options_.dpi, error)) return true;
+    note(strformat("%s: cannot write the %s picture: %s.", job.output.c_str(),
+                   QString::fromLatin1(format_extension(job.format)).toUpper().toLatin1().constData(),
+                   error.toLocal8Bit().constData()));
+    return false;
+#else
+    (void)picture;
+    note(strformat("%s: this plotmint-convert was built without SVG, PDF and PNG output.", job.output.c_str()));
+    return false;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -217,29 +457,42 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    StreamLog log(stderr);
-    const std::string table_dir = options.table_dir ? *options.table_dir : program_directory(argv[0]);
-    GridSettings grids(options);
-    HeldValues held;
+    const std::string table_dir = options.table_dir ? *options.table_dir : table_directory(program_directory(argv[0]));
+    Converter converter(options, table_dir);
 
-    auto show_tone = [&](const std::string& name) {
-        read_tone_table(name, table_dir, held.tone, log);
-        show_tone_cells(held.tone, grids.tone_cells);
-    };
-    auto show_line = [&](const std::string& name) {
-        read_line_color_table(name, table_dir, held.line_color, log);
-        show_line_cells(held.line_color, grids.line_cells);
-    };
-    show_tone(options.tone ? *options.tone : default_tone_path(table_dir));
-    show_line(options.line ? *options.line : default_line_path(table_dir));
+    if (!options.output_dir) {
+        Job job;
+        job.graph_file = options.graph_files.front();
+        if (options.output) {
+            job.output = *options.output;
+            job.format = options.format.value_or(format_from_path(job.output).value_or(PictureFormat::emf));
+        } else {
+            job.format = options.format.value_or(PictureFormat::emf);
+            job.output = std::string("graph.") + format_extension(job.format);
+        }
+        return converter.convert(job) ? 0 : 1;
+    }
 
-    find_color_table(options.graph_file, table_dir, options.discovery, DiscoveryCallbacks{show_tone, show_line}, log);
-
-    DrawRunOptions run_options;
-    run_options.output_path = options.output;
-    run_options.display = options.display;
-    const DrawRunResult result = draw_run(options.graph_file, grids, held, run_options, log);
-    if (result.rendered && !result.picture && !result.read_error.empty())
-        std::fprintf(stderr, "plotmint-convert: %s: %s.\n", options.output.c_str(), result.read_error.c_str());
-    return result.finished && !result.abandoned ? 0 : 1;
+    const std::string& dir = *options.output_dir;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec || !std::filesystem::is_directory(dir)) {
+        converter.note(strformat("%s: cannot make the output folder: %s.", dir.c_str(),
+                                 ec ? ec.message().c_str() : "a file of that name is in the way"));
+        return 1;
+    }
+    int failed = 0;
+    for (const std::string& graph_file : options.graph_files) {
+        Job job;
+        job.graph_file = graph_file;
+        job.format = options.format.value_or(PictureFormat::emf);
+        job.output = output_in_dir(dir, graph_file, job.format);
+        if (converter.convert(job)) {
+            converter.note(strformat("%s: converted to %s", graph_file.c_str(), job.output.c_str()));
+        } else {
+            converter.note(strformat("%s: failed", graph_file.c_str()));
+            ++failed;
+        }
+    }
+    return failed == 0 ? 0 : 1;
 }
