@@ -10,5 +10,6 @@ int main(int argc, char** argv) {
     failed += run_qt_canvas_tests(argc, argv);
     failed += run_picture_mime_tests(argc, argv);
     failed += run_main_window_tests(argc, argv);
+    failed += run_preview_menu_tests(argc, argv);
     return failed == 0 ? 0 : 1;
 }

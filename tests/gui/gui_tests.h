@@ -4,3 +4,4 @@
 int run_qt_canvas_tests(int argc, char** argv);
 int run_picture_mime_tests(int argc, char** argv);
 int run_main_window_tests(int argc, char** argv);
+int run_preview_menu_tests(int argc, char** argv);

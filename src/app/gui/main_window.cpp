@@ -16,8 +16,10 @@
 #include <QScrollBar>
 #include <cmath>
 
+#include "app/core/table_dir.h"
 #include "app/gui/application.h"
 #include "app/gui/picture_mime.h"
+#include "app/gui/preview_menu.h"
 #include "app/gui/qt_canvas.h"
 #include "base/format.h"
 #include "base/parse_int.h"
@@ -126,6 +128,7 @@ TForm1::TForm1(Options options, QWidget* parent) : QWidget(parent), options_(std
     resize(kClientWidth, kClientHeight);
     build_controls();
     log_.attach(Memo1);
+    PreviewMenu::install(*this);
     FormCreate();
 }
 
@@ -210,7 +213,9 @@ void TForm1::build_controls() {
 
 void TForm1::FormCreate() {
     picture_flag_ = 0;
-    program_dir_ = options_.program_dir ? *options_.program_dir : QCoreApplication::applicationDirPath();
+    program_dir_ = options_.program_dir
+                       ? *options_.program_dir
+                       : QFile::decodeName(table_directory(file_name_bytes(QCoreApplication::applicationDirPath())).c_str());
     if (program_dir_.isEmpty()) {
         log_.log_line("プログラムにバグがあります。製作者に連絡してください。");
         return;
@@ -343,6 +348,7 @@ void TForm1::PaintBox1Paint() {
     QMetaObject::invokeMethod(
         this,
         [this, file] {
+            if (PreviewMenu::open_table_argument(*this, file)) return;
             Edit1->setText(file);
             find_color_table(Edit1->text());
             draw_run();

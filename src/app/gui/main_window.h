@@ -145,6 +145,8 @@ public:
     static std::string file_name_bytes(const QString& name);
 
 protected:
+    friend class PreviewMenu;  // saves through choose_file, the window's file-chooser seam
+
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
