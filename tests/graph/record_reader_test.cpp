@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -83,6 +85,249 @@ TEST(RecordReader, MissingFileDoesNotOpen) {
     EXPECT_FALSE(r.open("/nonexistent/dir/graph.g"));
     Record rec;
     EXPECT_FALSE(r.read_record(rec));
+}
+
+
+// ---- The binary record file and the fast paths must not change what a pass yields -----
+
+// What a pass yields, by the rules of the format: tokens are runs of bytes other than white
+// space; each must be an optionally signed decimal of at most 64 characters within 32 bits,
+// else the pass ends there; a trailing partial record is dropped silently.
+struct Pass {
+    std::vector<Record> records;
+    bool bad = false;
+    uint64_t bad_offset = 0;
+    friend bool operator==(const Pass&, const Pass&) = default;
+};
+
+void PrintTo(const Pass& p, std::ostream* os) {
+    *os << p.records.size() << " records, bad " << p.bad << " at " << p.bad_offset;
+}
+
+Pass reference_pass(const std::string& text) {
+    Pass out;
+    std::vector<int32_t> values;
+    const auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    size_t i = 0;
+    while (true) {
+        while (i < text.size() && space(text[i])) ++i;
+        if (i == text.size()) break;
+        const size_t start = i;
+        while (i < text.size() && !space(text[i])) ++i;
+        const std::string token = text.substr(start, i - start);
+        size_t d = (token[0] == '-' || token[0] == '+') ? 1 : 0;
+        bool ok = token.size() <= 64 && d < token.size();
+        long double value = 0;
+        for (size_t k = d; ok && k < token.size(); ++k) {
+            ok = token[k] >= '0' && token[k] <= '9';
+            value = value * 10 + (token[k] - '0');
+        }
+        if (token[0] == '-') value = -value;
+        ok = ok && value >= INT32_MIN && value <= INT32_MAX;
+        if (!ok) {
+            out.bad = true;
+            out.bad_offset = start;
+            break;
+        }
+        values.push_back(static_cast<int32_t>(value));
+        if (values.size() == 3) {
+            out.records.push_back({values[0], values[1], values[2]});
+            values.clear();
+        }
+    }
+    return out;
+}
+
+Pass read_pass(RecordReader& r) {
+    Pass out;
+    r.rewind();
+    out.records = read_all(r);
+    out.bad = r.bad_item();
+    out.bad_offset = r.bad_item_offset();
+    return out;
+}
+
+// Graph-like text with every kind of item the fast paths must hand over to the byte loop:
+// long and signed numbers, limits, leading zeros, odd white space, and now and then an item
+// that is not an integer.
+std::string generated_text(uint32_t seed, size_t bytes, bool with_bad_items) {
+    uint64_t s = seed * 0x9E3779B97F4A7C15ull + 1;
+    const auto next = [&s](uint32_t n) {
+        s ^= s << 13;
+        s ^= s >> 7;
+        s ^= s << 17;
+        return static_cast<uint32_t>(s % n);
+    };
+    static const char* const unusual[] = {
+        "12345678", "1234567", "-1234567", "-12345678", "2147483647", "-2147483648", "+5", "-0", "0000000",
+        "0000000000000000000000000000000000000000000000000000000000000012",  // 64 characters
+        "999999999", "-999"};
+    static const char* const bad[] = {"2147483648", "-2147483649", "12x", "x", "-", "+", "5-3", "1.5",
+                                      "00000000000000000000000000000000000000000000000000000000000000012"};  // 65
+    static const char* const gaps[] = {" ", " ", " ", "\n", "\t", "\r\n", "  ", "\v", "\f", " \n "};
+    std::string out;
+    while (out.size() < bytes) {
+        const uint32_t kind = next(1000);
+        if (with_bad_items && kind == 0 && next(20) == 0) {
+            out += bad[next(std::size(bad))];
+        } else if (kind < 60) {
+            out += unusual[next(std::size(unusual))];
+        } else if (kind < 62) {
+            out += std::string(next(3000), ' ');  // white space across a buffer's end
+            out += std::to_string(next(10000));
+        } else {
+            out += std::to_string(static_cast<int32_t>(next(20000)) - (kind < 150 ? 10000 : 0));
+        }
+        out += gaps[next(std::size(gaps))];
+    }
+    if (with_bad_items) out += std::string(bad[seed % std::size(bad)]) + " 1 2 3\n";
+    return out;
+}
+
+class ReaderAgreement : public ::testing::TestWithParam<uint32_t> {};
+
+// Memory, file, and the file's later passes from the record file, against the rules.
+TEST_P(ReaderAgreement, EveryPathYieldsWhatTheRulesSay) {
+    const uint32_t seed = GetParam();
+    const bool bad_items = seed % 2 == 1;
+    // Small texts, and one of about 2.5 MiB so the 1 MiB buffer is refilled mid-record.
+    const size_t size = seed < 2 ? (5u << 19) : 3000 + seed * 977;
+    const std::string text = generated_text(seed, size, bad_items);
+    const Pass expected = reference_pass(text);
+    ASSERT_GT(expected.records.size(), 100u);
+    EXPECT_EQ(expected.bad, bad_items);
+
+    RecordReader mem;
+    mem.open_memory(text);
+    EXPECT_EQ(read_pass(mem), expected);
+
+    const auto path = std::filesystem::temp_directory_path() / ("plotmint_reader_agree_" + std::to_string(seed) + ".g");
+    std::ofstream(path, std::ios::binary) << text;
+    RecordReader file;
+    file.set_cache_threshold(0);
+    ASSERT_TRUE(file.open(path.string()));
+    EXPECT_EQ(read_pass(file), expected);
+    EXPECT_FALSE(file.reading_cached_records());
+    EXPECT_EQ(read_pass(file), expected);
+    EXPECT_TRUE(file.reading_cached_records());
+    EXPECT_EQ(read_pass(file), expected);
+    file.close();
+    RecordReader::release_parked_cache();
+    std::filesystem::remove(path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, ReaderAgreement, ::testing::Range(0u, 24u));
+
+// A first pass that stops early (the text-box scan stops at -999) leaves a prefix in the
+// record file; the next pass reads the prefix and parses the rest, and then all is cached.
+TEST(RecordReader, PassStoppedEarlyIsCompletedByTheNextPass) {
+    const std::string text = generated_text(7, 200000, true);
+    const Pass expected = reference_pass(text);
+    ASSERT_GT(expected.records.size(), 1000u);
+    const auto path = std::filesystem::temp_directory_path() / "plotmint_reader_prefix.g";
+    std::ofstream(path, std::ios::binary) << text;
+    for (const size_t stop : {size_t{0}, size_t{1}, size_t{999}, expected.records.size() - 1}) {
+        RecordReader r;
+        r.set_cache_threshold(0);
+        ASSERT_TRUE(r.open(path.string()));
+        r.rewind();
+        Record rec;
+        for (size_t i = 0; i < stop; ++i) ASSERT_TRUE(r.read_record(rec));
+        EXPECT_EQ(read_pass(r), expected) << "stopped after " << stop;
+        EXPECT_EQ(read_pass(r), expected) << "stopped after " << stop;
+        EXPECT_TRUE(r.reading_cached_records());
+        // After the end, reading stays at the end.
+        EXPECT_FALSE(r.read_record(rec));
+        EXPECT_EQ(r.bad_item(), expected.bad);
+        r.close();
+        RecordReader::release_parked_cache();
+    }
+    std::filesystem::remove(path);
+}
+
+// Discovery's reader leaves its records to the draw run's reader of the same file; a file
+// changed in between is parsed afresh.
+TEST(RecordReader, ClosedReaderLeavesItsRecordsToTheNextOpenOfTheSameFile) {
+    const auto path = std::filesystem::temp_directory_path() / "plotmint_reader_parked.g";
+    std::ofstream(path, std::ios::binary) << generated_text(3, 50000, false);
+    {
+        RecordReader first;
+        first.set_cache_threshold(0);
+        ASSERT_TRUE(first.open(path.string()));
+        read_pass(first);
+    }
+    RecordReader second;  // the default threshold would not cache so small a file
+    ASSERT_TRUE(second.open(path.string()));
+    second.rewind();
+    EXPECT_TRUE(second.reading_cached_records());
+    second.close();
+
+    const std::string changed = "3 1 2 2 30 40\n";
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << changed;
+    RecordReader third;
+    ASSERT_TRUE(third.open(path.string()));
+    EXPECT_EQ(read_pass(third), reference_pass(changed));
+    EXPECT_FALSE(third.reading_cached_records());
+    third.close();
+
+    RecordReader::release_parked_cache();
+    std::filesystem::remove(path);
+}
+
+TEST(RecordReader, ReleasedRecordsAreNotFoundAgain) {
+    const auto path = std::filesystem::temp_directory_path() / "plotmint_reader_released.g";
+    std::ofstream(path, std::ios::binary) << generated_text(4, 50000, false);
+    {
+        RecordReader first;
+        first.set_cache_threshold(0);
+        ASSERT_TRUE(first.open(path.string()));
+        read_pass(first);
+    }
+    RecordReader::release_parked_cache();
+    RecordReader second;
+    ASSERT_TRUE(second.open(path.string()));
+    second.rewind();
+    EXPECT_FALSE(second.reading_cached_records());
+    std::filesystem::remove(path);
+}
+
+// Progress comes at each rewind and then every few MiB, never per record, and grows.
+TEST(RecordReader, ProgressAtEachPassAndEveryFewMegabytes) {
+    const std::string text = generated_text(0, 10u << 20, false);
+    const auto path = std::filesystem::temp_directory_path() / "plotmint_reader_progress.g";
+    std::ofstream(path, std::ios::binary) << text;
+    RecordReader r;
+    ASSERT_TRUE(r.open(path.string()));
+    struct Call {
+        uint32_t pass;
+        uint64_t done, total;
+    };
+    std::vector<Call> calls;
+    r.set_progress([&calls](uint32_t pass, uint64_t done, uint64_t total) { calls.push_back({pass, done, total}); });
+    for (int pass = 1; pass <= 2; ++pass) {
+        read_pass(r);
+        EXPECT_EQ(r.reading_cached_records(), pass == 2);
+    }
+    ASSERT_GE(calls.size(), 4u);
+    EXPECT_LE(calls.size(), 2u * (1 + (10u << 20) / (3u << 20)));
+    uint32_t pass = 0;
+    uint64_t last = 0;
+    for (const Call& c : calls) {
+        EXPECT_EQ(c.total, text.size());
+        EXPECT_LE(c.done, c.total);
+        if (c.pass != pass) {
+            EXPECT_EQ(c.pass, pass + 1);
+            EXPECT_EQ(c.done, 0u);  // a pass starts at its first byte
+            pass = c.pass;
+        } else {
+            EXPECT_GT(c.done, last);
+        }
+        last = c.done;
+    }
+    EXPECT_EQ(pass, 2u);
+    r.close();
+    RecordReader::release_parked_cache();
+    std::filesystem::remove(path);
 }
 
 }  // namespace

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <span>
+#include <vector>
 
 #include "emf_test_util.h"
 #include "metafile/emf_player.h"
@@ -258,6 +262,90 @@ TEST(ReadEmf, SurvivesEveryByteDamagedAndEveryTruncation) {
         }
     }
     for (size_t n = 0; n < good.size(); ++n) try_bytes(good.substr(0, n));
+}
+
+
+// ---- validate_emf_file: read_emf's verdicts, streamed from a file ---------------------
+
+std::string temp_file(const std::string& name, const std::string& bytes) {
+    const auto path = std::filesystem::temp_directory_path() / ("plotmint_validate_" + name + ".emf");
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    return path.string();
+}
+
+// Both verdicts on the same bytes, and the same reason when refused.
+void expect_same_verdict(const std::string& bytes, const std::string& name) {
+    std::string read_error, validate_error;
+    const auto read = read_emf(bytes, read_error);
+    const std::string path = temp_file(name, bytes);
+    const auto validated = validate_emf_file(path, validate_error);
+    std::filesystem::remove(path);
+    ASSERT_EQ(read.has_value(), validated.has_value()) << name << ": " << read_error << " / " << validate_error;
+    EXPECT_EQ(read_error, validate_error) << name;
+    if (read && validated) {
+        EXPECT_TRUE(validated->bytes.empty());
+        EXPECT_EQ(validated->bounds, read->bounds);
+        EXPECT_EQ(validated->frame, read->frame);
+        EXPECT_EQ(validated->display.horz_mm, read->display.horz_mm);
+        EXPECT_EQ(validated->display.vert_mm, read->display.vert_mm);
+        EXPECT_EQ(validated->display.horz_px, read->display.horz_px);
+        EXPECT_EQ(validated->display.vert_px, read->display.vert_px);
+        EXPECT_EQ(validated->record_count, read->record_count);
+        EXPECT_EQ(validated->handle_count, read->handle_count);
+    }
+}
+
+class ValidateEmfFileAgrees : public ::testing::TestWithParam<Damage> {};
+
+TEST_P(ValidateEmfFileAgrees, WithReadEmfOnDamagedFiles) {
+    std::string bytes = sample_picture();
+    GetParam().apply(bytes);
+    expect_same_verdict(bytes, "damaged");
+}
+
+INSTANTIATE_TEST_SUITE_P(Damaged, ValidateEmfFileAgrees, ::testing::ValuesIn(kDamages),
+                         [](const ::testing::TestParamInfo<Damage>& param) {
+                             std::string name;
+                             for (const char* c = param.param.name; *c; ++c) name += std::isalnum(*c) ? *c : '_';
+                             return name;
+                         });
+
+TEST(ValidateEmfFile, AgreesWithReadEmfOnEveryTruncation) {
+    const std::string good = sample_picture();
+    expect_same_verdict(good, "whole");
+    expect_same_verdict(good + std::string(64, '\0'), "padded");
+    for (size_t n = 0; n < good.size(); n += 3) expect_same_verdict(good.substr(0, n), "cut");
+}
+
+// Several megabytes: records straddle the ends of the read window, and one record is
+// larger than the window itself.
+TEST(ValidateEmfFile, PictureLargerThanItsReadWindow) {
+    MemorySink sink;
+    EmfWriter w(sink, kDefaultDisplay, Rect{0, 0, 14821, 20951});
+    w.select_object(w.create_pen(PenStyle::solid, 3, 0xFF));
+    std::vector<Point> points;
+    for (int i = 0; i < 300000; ++i) points.push_back({i % 1000, i / 1000});
+    for (int i = 0; i < 200000; ++i) {
+        w.move_to(i % 700, i % 300);
+        w.line_to(i % 500, i % 900);
+        if (i % 1000 == 0) w.polygon(std::span<const Point>(points.data(), 3 + i % 97));
+    }
+    w.polygon(points);  // 1.2 MB in one record
+    w.line_to(1, 1);
+    ASSERT_TRUE(w.close()) << w.error();
+    std::string bytes = sink.bytes;
+    ASSERT_GT(bytes.size(), 7u << 20);
+    expect_same_verdict(bytes, "large");
+    // Damage far beyond the first window is found, with the same words.
+    const auto recs = records_of(bytes);
+    put_at<uint32_t>(bytes, recs[recs.size() - 3].offset + 4, 6);
+    expect_same_verdict(bytes, "large_damaged");
+}
+
+TEST(ValidateEmfFile, MissingFileNamesThePath) {
+    std::string error;
+    EXPECT_FALSE(validate_emf_file("/nonexistent/plotmint/graph.emf", error));
+    EXPECT_NE(error.find("/nonexistent/plotmint/graph.emf"), std::string::npos) << error;
 }
 
 }  // namespace

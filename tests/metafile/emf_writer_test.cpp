@@ -658,5 +658,49 @@ TEST(MemorySink, PatchOutsideTheWrittenBytesFails) {
     EXPECT_EQ(sink.bytes, "abcdXYgh");
 }
 
+
+// The records the writer builds in place must be byte for byte what libUEMF's builders
+// make of the same arguments (negative values, colours with every byte set, 16-bit limits).
+TEST(EmfWriter, RecordsBuiltInPlaceMatchLibuemf) {
+    Picture p;
+    EmfWriter& w = p.writer;
+    const ObjectId pen = w.create_pen(PenStyle::dot, -7, 0x00ABCDEF);
+    const ObjectId brush = w.create_solid_brush(0x00FEDCBA);
+    w.select_object(pen);
+    w.select_object(brush);
+    w.select_object(kStockNullPen);
+    w.delete_object(pen);
+    w.move_to(-2147483647 - 1, 2147483647);
+    w.line_to(-5, 70000);
+    w.set_text_color(0x00123456);
+    const std::vector<Point> shape{{-32768, 32767}, {0, -1}, {12, 7}, {300, -300}, {32767, -32768}};
+    w.polygon(shape);
+    const std::string& bytes = p.close();
+
+    std::vector<U_POINT16> pts;
+    for (const Point& pt : shape) pts.push_back(point16_set(static_cast<int16_t>(pt.x), static_cast<int16_t>(pt.y)));
+    const auto color = [](uint32_t c) {
+        U_COLORREF r;
+        std::memcpy(&r, &c, 4);
+        return r;
+    };
+    const std::vector<std::string> expected{
+        test::take_record(U_EMRCREATEPEN_set(1, logpen_set(U_PS_DOT, U_POINT{7, 0}, color(0x00ABCDEF)))),
+        test::take_record(U_EMRSELECTOBJECT_set(1)),
+        test::take_record(U_EMRCREATEBRUSHINDIRECT_set(2, logbrush_set(U_BS_SOLID, color(0x00FEDCBA), 0))),
+        test::take_record(U_EMRSELECTOBJECT_set(2)),
+        test::take_record(U_EMRSELECTOBJECT_set(kStockNullPen)),
+        test::take_record(U_EMRDELETEOBJECT_set(1)),
+        test::take_record(U_EMRMOVETOEX_set(point32_set(-2147483647 - 1, 2147483647))),
+        test::take_record(U_EMRLINETO_set(point32_set(-5, 70000))),
+        test::take_record(U_EMRSETTEXTCOLOR_set(color(0x00123456))),
+        test::take_record(U_EMRPOLYGON16_set(U_RECTL{-32768, -32768, 32767, 32767}, 5, pts.data())),
+    };
+    const auto recs = body(bytes);
+    ASSERT_EQ(recs.size(), expected.size());
+    for (size_t i = 0; i < recs.size(); ++i)
+        EXPECT_EQ(bytes.substr(recs[i].offset, recs[i].size), expected[i]) << "record " << i;
+}
+
 }  // namespace
 }  // namespace plotmint
