@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-svg-dev libgl-dev
   clang libclang-rt-14-dev
   fontconfig fonts-liberation2 fonts-urw-base35 fonts-noto-cjk
+  poppler-utils
 )
 
 missing=()

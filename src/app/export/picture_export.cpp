@@ -176,11 +176,14 @@ bool export_pdf(const EmfPicture& picture, const QString& path, QString& error) 
         QPdfWriter pdf(&file);
         pdf.setCreator(QStringLiteral("Plotmint"));
         pdf.setTitle(QStringLiteral("graph"));
-        // One page the size of the picture; ExactMatch keeps a size near a paper size from
-        // being snapped to it.
-        const QPageSize page(QSizeF(picture_width_mm(picture), picture_height_mm(picture)), QPageSize::Millimeter,
-                             QString(), QPageSize::ExactMatch);
-        pdf.setPageLayout(QPageLayout(page, QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
+        // One page the size of the picture. Pages come in whole points, so the page is rounded
+        // up and the picture drawn at its exact size from the top left corner, undistorted.
+        // ExactMatch keeps a size near a paper size from being snapped to it.
+        const double w_pt = picture_width_mm(picture) / 25.4 * 72.0;
+        const double h_pt = picture_height_mm(picture) / 25.4 * 72.0;
+        const QPageSize page(QSizeF(std::ceil(w_pt - 1e-6), std::ceil(h_pt - 1e-6)), QPageSize::Point, QString(),
+                             QPageSize::ExactMatch);
+        pdf.setPageLayout(QPageLayout(page, QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Point));
         QPainter painter;
         if (!painter.begin(&pdf)) {
             error = QStringLiteral("cannot start the PDF document");
@@ -188,7 +191,8 @@ bool export_pdf(const EmfPicture& picture, const QString& path, QString& error) 
             return false;
         }
         std::string play_error;
-        const QRectF target(0, 0, pdf.width(), pdf.height());
+        const double dots_per_pt = pdf.resolution() / 72.0;
+        const QRectF target(0, 0, w_pt * dots_per_pt, h_pt * dots_per_pt);
         const bool played = paint_picture(painter, picture, target, &play_error);
         painter.end();
         if (!played) {
