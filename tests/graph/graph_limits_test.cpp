@@ -53,6 +53,8 @@ struct BoxCase {
     Extent expected;
 };
 
+void PrintTo(const BoxCase& c, std::ostream* os) { *os << c.name; }
+
 class TextBoxBeyond32Bits : public ::testing::TestWithParam<BoxCase> {};
 
 TEST_P(TextBoxBeyond32Bits, SaturatesTheExtent) {
@@ -74,6 +76,21 @@ INSTANTIATE_TEST_SUITE_P(
         // 1.2 times the largest size is beyond 32 bits across the baseline
         BoxCase{"size", "25 1 0  0 2147483647 0  0 0 0  0 0 65  29 10 0", {0, 10, -858993458, kMax}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A number beyond 64 bits must not wrap around into a small, plausible one (2^64 + 1 would
+// read as 1), however the digits are accumulated.
+TEST(ReaderLimits, NumbersBeyond64BitsAreNotIntegers) {
+    for (const char* text : {"3 0 0 2 18446744073709551617 5", "3 0 0 2 -18446744073709551617 5",
+                             "3 0 0 2 36893488147419103233 5", "3 0 0 2 00000000000000000000000018446744073709551617 5"}) {
+        RecordReader r;
+        r.open_memory(text);
+        Record rec;
+        std::vector<Record> got;
+        while (r.read_record(rec)) got.push_back(rec);
+        EXPECT_EQ(got, (std::vector<Record>{{3, 0, 0}})) << text;
+        EXPECT_TRUE(r.bad_item()) << text;
+    }
+}
 
 TEST(MetafileFrameLimits, SizesBeyond32BitsSaturate) {
     const ReferenceDisplay d{1000, 1000, 1000, 1000};  // 100 hundredths of a millimetre a pixel
