@@ -382,6 +382,8 @@ bool Converter::convert(const Job& job) {
     run_options.output_path = job.format == PictureFormat::emf ? job.output : std::string("graph.emf");
     run_options.display = options_.display;
     run_options.diagnostics = &diagnostics_;
+    // An EMF is only checked, as it streams from the file; only the other formats need its bytes.
+    run_options.keep_picture_bytes = job.format != PictureFormat::emf;
     if (progress_.enabled()) run_options.progress = progress_reporter(job.graph_file);
     const DrawRunResult result = draw_run(job.graph_file, grids, held, run_options, log_);
     progress_.clear();
