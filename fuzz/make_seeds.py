@@ -38,8 +38,8 @@ SNIPPETS = {
 
 CONVERT_PREFIXES = [
     bytes([0x00, 0, 0, 0, 0, 0, 0, 0]),        # segments as drawn, Hershey strokes
-    bytes([0x16, 0, 0, 0, 0, 0, 0, 0x05]),     # dotted vhlines, Arial, played back, perturbed
-    bytes([0x1A, 200, 1, 2, 3, 4, 5, 0x3A]),   # vhline pen, Times, chosen widths
+    bytes([0x36, 0, 0, 0, 0, 0, 0, 0x05]),     # dotted vhlines, Arial, played back, perturbed, via the record file
+    bytes([0x7A, 200, 1, 2, 3, 4, 5, 0x3A]),   # vhline pen, Times, chosen widths, record file handed over
     bytes([0x11, 254, 0, 0, 0, 0, 0, 0x0F]),   # extreme widths and margin
 ]
 

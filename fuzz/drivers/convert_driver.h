@@ -4,7 +4,10 @@
 // read back with the checked reader and played. The first 8 bytes of the input choose the
 // settings; the rest is the graph file.
 //
-//   byte 0: bits 0-1 vhline_flag (0..3), bits 2-3 Hershey choice (0..3), bit 4 play back
+//   byte 0: bits 0-1 vhline_flag (0..3), bits 2-3 Hershey choice (0..3), bit 4 play back,
+//           bit 5 also convert from a file through the reader's record file, whose picture
+//           must be byte for byte the one drawn from memory; bit 6 a first reader reads
+//           the first (byte 7) records and closes, handing its record file over
 //   byte 1: pen widths: 0..191 the defaults, 192..253 bytes 2..6 as signed widths,
 //           254 and 255 extreme widths and margins
 //   bytes 2..6: the widths when byte 1 asks for them
@@ -24,6 +27,7 @@
 #include "metafile/emf_player.h"
 #include "metafile/emf_reader.h"
 #include "metafile/emf_writer.h"
+#include "scratch_file.h"
 
 namespace plotmint::fuzz {
 
@@ -68,14 +72,15 @@ inline RenderSettings convert_settings(ByteReader& in, bool& play_back) {
     return s;
 }
 
-inline std::string convert_one(const uint8_t* data, size_t size) {
-    ByteReader in(data, size);
-    bool play_back = false;
-    const RenderSettings settings = convert_settings(in, play_back);
-
-    RecordReader reader;
-    reader.open_memory(std::string(in.rest()));
+struct Converted {
     Extent extent;
+    bool closed = false;
+    std::string bytes;
+};
+
+inline Converted convert_with(RecordReader& reader, const RenderSettings& settings) {
+    Converted out;
+    Extent& extent = out.extent;
     scan_extent(reader, extent);
 
     const int32_t margin = settings.line_width[4];
@@ -85,17 +90,64 @@ inline std::string convert_one(const uint8_t* data, size_t size) {
 
     MemorySink sink;
     NullLog log, diagnostics;
-    bool closed = false;
-    {
-        EmfWriter writer(sink, kDefaultDisplay, frame);
-        make_metafile(reader, extent, margin, settings, writer, log, diagnostics);
-        closed = writer.close();
-        if (closed && writer.size() != sink.bytes.size()) return "the writer's size differs from the bytes written";
+    EmfWriter writer(sink, kDefaultDisplay, frame);
+    make_metafile(reader, extent, margin, settings, writer, log, diagnostics);
+    out.closed = writer.close();
+    // The writer counts what it wrote; a mismatch shows as a picture that does not read back.
+    if (out.closed && writer.size() != sink.bytes.size()) sink.bytes += "size mismatch";
+    out.bytes = std::move(sink.bytes);
+    return out;
+}
+
+// The graph file on disk, read through the record file: a first pass parses the text and
+// stores the records, the passes after it read them back (and resume parsing where an
+// earlier pass stopped). Every pass must give exactly what the text gives.
+inline std::string convert_from_file(std::string_view graph, const RenderSettings& settings, bool hand_over,
+                                     uint8_t first_records, const Converted& expected) {
+    static ScratchFile file;
+    file.assign(graph);
+    RecordReader::release_parked_cache();
+    if (hand_over) {
+        // Discovery reads up to -999 and closes; the draw run then takes its record file.
+        RecordReader first;
+        first.set_cache_threshold(0);
+        if (!first.open(file.path())) return "the graph file does not open";
+        Record r;
+        for (int i = 0; i < first_records && first.read_record(r); ++i) {
+        }
     }
-    if (!closed) return {};  // a refused picture (too large, too many objects) is a result too
+    RecordReader reader;
+    reader.set_cache_threshold(0);
+    if (!reader.open(file.path())) return "the graph file does not open";
+    const Converted got = convert_with(reader, settings);
+    RecordReader::release_parked_cache();
+    const Extent& a = got.extent;
+    const Extent& b = expected.extent;
+    if (a.xmin != b.xmin || a.xmax != b.xmax || a.ymin != b.ymin || a.ymax != b.ymax)
+        return "the extent read through the record file differs from the text's";
+    if (got.closed != expected.closed || got.bytes != expected.bytes)
+        return "the picture drawn through the record file differs from the text's";
+    return {};
+}
+
+inline std::string convert_one(const uint8_t* data, size_t size) {
+    ByteReader in(data, size);
+    bool play_back = false;
+    const uint8_t mode = data && size > 0 ? data[0] : 0;
+    const uint8_t first_records = size > 7 ? data[7] : 0;
+    const RenderSettings settings = convert_settings(in, play_back);
+
+    RecordReader reader;
+    reader.open_memory(std::string(in.rest()));
+    const Converted converted = convert_with(reader, settings);
+    if (mode & 0x20) {
+        const std::string wrong = convert_from_file(in.rest(), settings, (mode & 0x40) != 0, first_records, converted);
+        if (!wrong.empty()) return wrong;
+    }
+    if (!converted.closed) return {};  // a refused picture (too large, too many objects) is a result too
 
     std::string error;
-    const auto picture = read_emf(sink.bytes, error);
+    const auto picture = read_emf(converted.bytes, error);
     if (!picture) return "our own metafile does not read back: " + error;
     if (!play_back) return {};
     NullCanvas canvas;

@@ -1,22 +1,46 @@
 #pragma once
 // Arbitrary bytes as a metafile read back from disk: the checked reader, then the player
 // onto a canvas that reads everything it is given. Nothing may be read outside the bytes.
+// The same bytes as a file go through read_emf_file and the streaming validate_emf_file,
+// which must come to the same verdict and the same header as read_emf.
 #include <cstdint>
 #include <string>
 
 #include "fuzz_bytes.h"
 #include "metafile/emf_player.h"
 #include "metafile/emf_reader.h"
+#include "scratch_file.h"
 
 namespace plotmint::fuzz {
 
+inline bool same_header(const EmfPicture& a, const EmfPicture& b) {
+    return a.bounds == b.bounds && a.frame == b.frame && a.display.horz_mm == b.display.horz_mm &&
+           a.display.vert_mm == b.display.vert_mm && a.display.horz_px == b.display.horz_px &&
+           a.display.vert_px == b.display.vert_px && a.record_count == b.record_count &&
+           a.handle_count == b.handle_count;
+}
+
 inline std::string emf_one(const uint8_t* data, size_t size) {
+    static ScratchFile file;
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
     std::string error;
-    const auto picture = read_emf(std::string(reinterpret_cast<const char*>(data), size), error);
+    const auto picture = read_emf(bytes, error);
+
+    file.assign(bytes);
+    std::string file_error, stream_error;
+    const auto from_file = read_emf_file(file.path(), file_error);
+    const auto streamed = validate_emf_file(file.path(), stream_error);
+    if (from_file.has_value() != picture.has_value()) return "read_emf_file and read_emf disagree: " + error + file_error;
+    if (streamed.has_value() != picture.has_value())
+        return "validate_emf_file and read_emf disagree: " + error + " | " + stream_error;
+
     if (!picture) {
-        if (error.empty()) return "a refused metafile gives no reason";
+        if (error.empty() || stream_error.empty()) return "a refused metafile gives no reason";
         return {};
     }
+    if (!same_header(*picture, *streamed) || !same_header(*picture, *from_file) || from_file->bytes != picture->bytes)
+        return "the readers agree on a picture but not on its header";
+
     const Rect frame = picture->logical_frame();
     NullCanvas canvas;
     canvas.line({frame.left, frame.top}, {frame.right, frame.bottom});
