@@ -69,15 +69,15 @@ set(CPACK_PACKAGE_VENDOR "Plotmint")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${PLOTMINT_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "draw plotter-style graph files as EMF, SVG, PDF and PNG pictures")
+# The summary above is the first line; CPack indents these lines below it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "draw plotter-style graph files as EMF, SVG, PDF and PNG pictures
- Plotmint turns a graph file - plain-text integer records of lines, filled
- polygons, grid lines, text and Hershey stroke text - into an Enhanced Metafile
- picture that word processors, LibreOffice and Inkscape take in as a vector
- picture. A desktop window previews the picture, edits the tone and line colour
- tables and copies the picture to the clipboard; the command-line converter
- plotmint-convert does the same without a window and also writes SVG, PDF and
- PNG.")
+    "Plotmint turns a graph file - plain-text integer records of lines, filled
+polygons, grid lines, text and Hershey stroke text - into an Enhanced Metafile
+picture that word processors, LibreOffice and Inkscape take in as a vector
+picture. A desktop window previews the picture, edits the tone and line colour
+tables and copies the picture to the clipboard; the command-line converter
+plotmint-convert does the same without a window and also writes SVG, PDF and
+PNG.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
