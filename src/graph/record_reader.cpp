@@ -24,14 +24,23 @@ constexpr size_t kBufferSize = 1 << 20;
 // The longest integer token we accept; anything longer is not a 32-bit integer. Leading
 // zeros are allowed, so this is about buffer space, not value: values are range-checked.
 constexpr size_t kMaxToken = 64;
+// Bytes classified at once by window_numbers.
+constexpr size_t kWindow = 64;
 
-constexpr size_t kRecordBytes = sizeof(Record);
-static_assert(kRecordBytes == 12, "records are stored as three 32-bit integers");
-constexpr size_t kCacheRecords = kBufferSize / kRecordBytes;  // per read and per write
-constexpr size_t kCacheBytes = kCacheRecords * kRecordBytes;
-// position() is known exactly at every this many cached records.
-constexpr unsigned kCheckpointShift = 16;
+// The record file holds each record in one of two forms. Short: the code as a signed byte
+// other than -128, then both arguments as 16-bit values, 5 bytes; what nearly every record
+// of a drawing fits. Long: the byte -128, then the three 32-bit values, 13 bytes.
+static_assert(sizeof(Record) == 12, "records are three 32-bit integers");
+constexpr uint8_t kLongForm = 0x80;
+constexpr size_t kLongBytes = 13;
+// The file is written and read in segments of whole records, at most this long.
+constexpr size_t kSegmentBytes = kBufferSize;
 constexpr uint64_t kProgressStep = uint64_t{4} << 20;
+
+bool fits_short(const Record& r) {
+    return r.code >= -127 && r.code <= 127 && r.a >= INT16_MIN && r.a <= INT16_MAX && r.b >= INT16_MIN &&
+           r.b <= INT16_MAX;
+}
 
 enum : uint8_t { kOther = 0, kSpace = 1, kDigit = 2 };
 
@@ -102,18 +111,32 @@ struct RecordReader::Cache {
                st.st_ctim.tv_sec == ctime.tv_sec && st.st_ctim.tv_nsec == ctime.tv_nsec;
     }
 
-    // Writes the buffered records; false (and the cache is unusable) on failure.
+    // Writes the buffered records as one segment; false (and the cache is unusable) on
+    // failure.
     bool flush() {
         if (wlen == 0) return true;
         if (!write_all(fd, wbuf.get(), wlen)) return false;
+        segments.push_back({bytes, wlen, segment_records, wbuf_text_start});
+        bytes += wlen;
         wlen = 0;
         return true;
     }
 
+    struct Segment {
+        uint64_t offset;       // in the record file
+        size_t length;         // bytes
+        uint64_t records;      // records before it
+        uint64_t text_offset;  // graph-file offset of its first record's first byte
+    };
+
     int fd = -1;
     uint64_t records = 0;  // records written or buffered
+    uint64_t bytes = 0;    // written
+    std::vector<Segment> segments;
     std::unique_ptr<char[]> wbuf;
     size_t wlen = 0;
+    uint64_t segment_records = 0;  // records before the one that starts wbuf
+    uint64_t wbuf_text_start = 0;
     // Set once the text has been read to its end: how the pass ends after the records.
     bool complete = false;
     bool bad = false;
@@ -121,7 +144,6 @@ struct RecordReader::Cache {
     // Graph-file offset just after the last record, where parsing resumes when a pass
     // stopped early left only a prefix cached.
     uint64_t frontier = 0;
-    std::vector<uint64_t> checkpoints;  // offset after every 2^kCheckpointShift-th record
 
     dev_t dev = 0;
     ino_t ino = 0;
@@ -172,8 +194,8 @@ bool RecordReader::open(const std::string& path) {
             }
         }
         if (cache_) {
-            if (!cache_->wbuf) cache_->wbuf.reset(new char[kCacheBytes]);
-            if (!cache_buf_) cache_buf_.reset(new char[kCacheBytes]);
+            if (!cache_->wbuf) cache_->wbuf.reset(new char[kSegmentBytes]);
+            if (!cache_buf_) cache_buf_.reset(new unsigned char[kSegmentBytes]);
         }
     }
     rewind();
@@ -221,7 +243,7 @@ void RecordReader::rewind() {
     bad_item_ = false;
     bad_offset_ = 0;
     cache_len_ = cache_pos_ = 0;
-    cache_first_ = 0;
+    cache_segment_ = 0;
     if (cache_ && (cache_->records > 0 || cache_->complete)) {
         mode_ = Mode::cache;  // the first read fills the buffer
     } else {
@@ -235,9 +257,14 @@ void RecordReader::rewind() {
 
 uint64_t RecordReader::position() const {
     if (mode_ == Mode::text) return consumed_ + pos_;
-    const uint64_t k = (cache_first_ + cache_pos_ / kRecordBytes) >> kCheckpointShift;
-    if (k == 0 || !cache_ || cache_->checkpoints.empty()) return 0;
-    return cache_->checkpoints[std::min<uint64_t>(k, cache_->checkpoints.size()) - 1];
+    // Within a segment, in proportion to the bytes of it read.
+    if (!cache_ || cache_segment_ == 0 || cache_segment_ > cache_->segments.size()) return 0;
+    const auto& segs = cache_->segments;
+    const uint64_t start = segs[cache_segment_ - 1].text_offset;
+    const uint64_t end = cache_segment_ < segs.size() ? segs[cache_segment_].text_offset : cache_->frontier;
+    if (end <= start || cache_len_ == 0) return start;
+    return start + static_cast<uint64_t>(static_cast<double>(end - start) * static_cast<double>(cache_pos_) /
+                                         static_cast<double>(cache_len_));
 }
 
 void RecordReader::report_progress() {
@@ -250,6 +277,7 @@ void RecordReader::report_progress() {
 
 void RecordReader::start_text_at(uint64_t offset) {
     mode_ = Mode::text;
+    ahead_count_ = ahead_next_ = 0;
     cache_len_ = cache_pos_ = 0;
     bad_item_ = false;
     bad_offset_ = 0;
@@ -275,6 +303,7 @@ void RecordReader::start_text_at(uint64_t offset) {
 // Keeps the unread tail and appends fresh bytes after it. Returns false when no byte was
 // added (end of data).
 bool RecordReader::refill() {
+    ahead_count_ = ahead_next_ = 0;  // the numbers parsed ahead move with the bytes
     if (from_memory_) return false;
     if (eof_ || !file_) return false;
     const size_t tail = len_ - pos_;
@@ -333,45 +362,68 @@ inline uint32_t digits_value(const char* p, unsigned n) {
 }
 
 #if defined(__SSE2__)
-// One whole record of three numbers of at most seven digits, each with an optional minus,
-// found in the 32 bytes at `p` (which has more than kMaxToken bytes of data after it): the
-// white space, digit and minus bytes become bit masks, and the three numbers are located
-// with bit operations on them, so their digits are read independently of one another.
-// Returns the offset of the white space after the third number, or 0 when the record is
-// anything else (the byte loop then reads it).
-inline size_t whole_record(const char* p, int32_t v[3]) {
-    const auto classify = [](__m128i x, uint32_t& space, uint32_t& digit, uint32_t& minus) {
+// The numbers lying whole in the 64 bytes at `p` (which must be at a token boundary, with
+// more than 64 + 8 bytes of data after it), in order, up to the first that is anything
+// but 1 to 7 digits with an optional minus: the white space, digit and minus bytes become
+// 64-bit masks, the starts and ends of all tokens come from bit operations on them, and
+// each number is read on its own, so the numbers of a window are read side by side instead
+// of one after the other. values[i] is the i-th number and ends[i] the offset after it.
+inline int window_numbers(const char* p, int32_t* values, uint8_t* ends) {
+    uint64_t space = 0, digit = 0, minus = 0;
+    for (int k = 0; k < 4; ++k) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
         const __m128i c9 = _mm_sub_epi8(x, _mm_set1_epi8('\t'));  // \t \n \v \f \r: 0..4
         const __m128i sp = _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')),
                                         _mm_cmpeq_epi8(_mm_min_epu8(c9, _mm_set1_epi8(4)), c9));
         const __m128i c0 = _mm_sub_epi8(x, _mm_set1_epi8('0'));
         const __m128i dg = _mm_cmpeq_epi8(_mm_min_epu8(c0, _mm_set1_epi8(9)), c0);
-        space = static_cast<uint32_t>(_mm_movemask_epi8(sp));
-        digit = static_cast<uint32_t>(_mm_movemask_epi8(dg));
-        minus = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8('-'))));
-    };
-    uint32_t s0, d0, m0, s1, d1, m1;
-    classify(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), s0, d0, m0);
-    classify(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), s1, d1, m1);
-    const uint32_t space = s0 | s1 << 16, digit = d0 | d1 << 16, minus = m0 | m1 << 16;
-    unsigned at = 0;
-    for (int i = 0; i < 3; ++i) {
-        const uint32_t token = ~space & (~0u << at);
-        if (token == 0) return 0;
-        const unsigned start = static_cast<unsigned>(__builtin_ctz(token));
-        const uint32_t gap = space & (~0u << start);
-        if (gap == 0) return 0;
-        const unsigned end = static_cast<unsigned>(__builtin_ctz(gap));
-        const unsigned negative = (minus >> start) & 1u;
-        const unsigned n = end - start - negative;
-        if (n == 0 || n > 7) return 0;
-        const uint32_t body = ((1u << n) - 1u) << (start + negative);
-        if ((digit & body) != body) return 0;
-        const auto value = static_cast<int32_t>(digits_value(p + start + negative, n));
-        v[i] = negative ? -value : value;
-        at = end;
+        const __m128i mn = _mm_cmpeq_epi8(x, _mm_set1_epi8('-'));
+        space |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(sp))) << (16 * k);
+        digit |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(dg))) << (16 * k);
+        minus |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(mn))) << (16 * k);
     }
-    return at;
+    const uint64_t token = ~space;
+    uint64_t starts = token & ~(token << 1);
+    // A token that reaches the window's last byte may go on after it.
+    uint64_t stops = token & ~(token >> 1) & ~(uint64_t{1} << 63);
+    // Bytes that belong in no number (a minus is allowed only first): the tokens from the
+    // first of them on are left to the byte loop.
+    const uint64_t odd = token & ~digit & ~(minus & starts);
+    if (odd != 0) {
+        const uint64_t before = (odd & (0 - odd)) - 1;
+        starts &= before;
+        stops &= before;
+    }
+    int n = 0;
+    if (minus == 0) {
+        // The common case: no minus anywhere in the window.
+        while (stops != 0) {
+            const unsigned start = static_cast<unsigned>(__builtin_ctzll(starts));
+            const unsigned last = static_cast<unsigned>(__builtin_ctzll(stops));
+            const unsigned length = last + 1 - start;
+            if (length > 7) break;
+            values[n] = static_cast<int32_t>(digits_value(p + start, length));
+            ends[n] = static_cast<uint8_t>(last + 1);
+            ++n;
+            starts &= starts - 1;
+            stops &= stops - 1;
+        }
+        return n;
+    }
+    while (stops != 0) {
+        const unsigned start = static_cast<unsigned>(__builtin_ctzll(starts));
+        const unsigned last = static_cast<unsigned>(__builtin_ctzll(stops));
+        const unsigned negative = static_cast<unsigned>(minus >> start) & 1u;
+        const unsigned length = last + 1 - start - negative;
+        if (length == 0 || length > 7) break;
+        const auto value = static_cast<int32_t>(digits_value(p + start + negative, length));
+        values[n] = negative ? -value : value;
+        ends[n] = static_cast<uint8_t>(last + 1);
+        ++n;
+        starts &= starts - 1;
+        stops &= stops - 1;
+    }
+    return n;
 }
 #endif
 
@@ -421,22 +473,30 @@ bool RecordReader::next_int(int32_t& v) {
 }
 
 bool RecordReader::read_text_record(Record& r) {
-    // Away from the end of the buffer, a record of short unsigned or negative numbers is
-    // read here in one go; anything else starts over from the record's first byte below.
     const char* const data = from_memory_ ? memory_.data() : buf_.get();
     const char* const end = data + len_;
+    const uint64_t start = consumed_ + pos_;
+#if defined(__SSE2__)
+    // Numbers parsed ahead, a window at a time, away from the end of the buffer.
+    if (ahead_next_ + 3 > ahead_count_ && static_cast<size_t>(end - (data + pos_)) > 2 * kWindow) {
+        ahead_base_ = pos_;
+        ahead_count_ = window_numbers(data + pos_, ahead_values_, ahead_ends_);
+        ahead_next_ = 0;
+    }
+    if (ahead_next_ + 3 <= ahead_count_) {
+        r = Record{ahead_values_[ahead_next_], ahead_values_[ahead_next_ + 1], ahead_values_[ahead_next_ + 2]};
+        pos_ = ahead_base_ + ahead_ends_[ahead_next_ + 2];
+        ahead_next_ += 3;
+        if (appending_) append_to_cache(r, start);
+        return true;
+    }
+    ahead_count_ = ahead_next_ = 0;
+#endif
+    // Short numbers one at a time; anything else starts over from the record's first byte
+    // in next_int.
     const char* p = data + pos_;
     int32_t v[3];
     int i = 0;
-#if defined(__SSE2__)
-    while (class_of(*p) == kSpace) ++p;
-    if (static_cast<size_t>(end - p) > kMaxToken) {
-        if (const size_t used = whole_record(p, v)) {
-            p += used;
-            i = 3;
-        }
-    }
-#endif
     for (; i < 3; ++i) {
         while (class_of(*p) == kSpace) ++p;  // the zero byte after the data stops this
         if (static_cast<size_t>(end - p) <= kMaxToken) break;
@@ -458,7 +518,7 @@ bool RecordReader::read_text_record(Record& r) {
     } else {
         r = Record{v[0], v[1], v[2]};
     }
-    if (appending_) append_to_cache(r);
+    if (appending_) append_to_cache(r, start);
     return true;
 }
 
@@ -485,15 +545,14 @@ bool RecordReader::read_record_slow(Record& r) {
 
 bool RecordReader::refill_cache() {
     Cache& c = *cache_;
-    const uint64_t next = cache_first_ + cache_len_ / kRecordBytes;
-    if (next >= c.records) return false;
-    const size_t bytes = static_cast<size_t>(std::min<uint64_t>(kCacheRecords, c.records - next)) * kRecordBytes;
-    if (!read_all_at(c.fd, cache_buf_.get(), bytes, next * kRecordBytes)) {
+    if (cache_segment_ >= c.segments.size()) return false;
+    const Cache::Segment& seg = c.segments[cache_segment_];
+    if (!read_all_at(c.fd, reinterpret_cast<char*>(cache_buf_.get()), seg.length, seg.offset)) {
         recover_from_cache_failure();
         return false;
     }
-    cache_first_ = next;
-    cache_len_ = bytes;
+    ++cache_segment_;
+    cache_len_ = seg.length;
     cache_pos_ = 0;
     report_progress();
     return true;
@@ -502,7 +561,8 @@ bool RecordReader::refill_cache() {
 // The record file cannot be read: forget it and reach the same record by parsing the
 // text from the start, so the pass goes on as if nothing had happened.
 void RecordReader::recover_from_cache_failure() {
-    const uint64_t done = cache_first_ + cache_pos_ / kRecordBytes;
+    // Segments are read whole before any of their records is given out.
+    const uint64_t done = cache_->segments[cache_segment_].records;
     drop_cache();
     start_text_at(0);
     Record skipped;
@@ -510,13 +570,27 @@ void RecordReader::recover_from_cache_failure() {
     }
 }
 
-void RecordReader::append_to_cache(const Record& r) {
+void RecordReader::append_to_cache(const Record& r, uint64_t text_start) {
     Cache& c = *cache_;
-    std::memcpy(c.wbuf.get() + c.wlen, &r, kRecordBytes);
-    c.wlen += kRecordBytes;
+    if (c.wlen == 0) {
+        c.segment_records = c.records;
+        c.wbuf_text_start = text_start;
+    }
+    char* out = c.wbuf.get() + c.wlen;
+    if (fits_short(r)) {
+        const auto code = static_cast<int8_t>(r.code);
+        const auto a = static_cast<int16_t>(r.a), b = static_cast<int16_t>(r.b);
+        std::memcpy(out, &code, 1);
+        std::memcpy(out + 1, &a, 2);
+        std::memcpy(out + 3, &b, 2);
+        c.wlen += 5;
+    } else {
+        out[0] = static_cast<char>(kLongForm);
+        std::memcpy(out + 1, &r, sizeof r);
+        c.wlen += kLongBytes;
+    }
     ++c.records;
-    if ((c.records & ((uint64_t{1} << kCheckpointShift) - 1)) == 0) c.checkpoints.push_back(consumed_ + pos_);
-    if (c.wlen == kCacheBytes && !c.flush()) drop_cache();
+    if (c.wlen > kSegmentBytes - kLongBytes && !c.flush()) drop_cache();
 }
 
 void RecordReader::finish_cache(bool bad, uint64_t bad_offset) {

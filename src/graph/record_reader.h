@@ -3,8 +3,8 @@
 // rewound for every pass; it is never held in memory.
 //
 // Parsing the text is the dearest part of a pass, and a draw run makes up to seven passes
-// over the same file. So the first pass over a file also writes each record, as three
-// binary integers, to an unlinked temporary file, and the passes after it read the records
+// over the same file. So the first pass over a file also writes each record, in a compact
+// binary form, to an unlinked temporary file, and the passes after it read the records
 // back from there through a fixed buffer. Every pass yields exactly the same records and
 // ends exactly as the text would make it end (including an item that is not an integer);
 // only the work per record differs. A reader that is closed leaves its record file to the
@@ -58,8 +58,18 @@ public:
     // that is not a 32-bit integer (the pass ends there; see bad_item()).
     bool read_record(Record& r) {
         if (cache_pos_ < cache_len_) {
-            std::memcpy(&r, cache_buf_.get() + cache_pos_, sizeof r);
-            cache_pos_ += sizeof r;
+            // A record of the record file: see record_reader.cpp for its two forms.
+            const unsigned char* q = cache_buf_.get() + cache_pos_;
+            if (q[0] != 0x80) {
+                int16_t a, b;
+                std::memcpy(&a, q + 1, 2);
+                std::memcpy(&b, q + 3, 2);
+                r = Record{static_cast<int8_t>(q[0]), a, b};
+                cache_pos_ += 5;
+            } else {
+                std::memcpy(&r, q + 1, sizeof r);
+                cache_pos_ += 1 + sizeof r;
+            }
             return true;
         }
         return read_record_slow(r);
@@ -100,7 +110,7 @@ private:
     bool next_int(int32_t& v);
     void start_text_at(uint64_t offset);
     bool refill_cache();
-    void append_to_cache(const Record& r);
+    void append_to_cache(const Record& r, uint64_t text_start);
     void finish_cache(bool bad, uint64_t bad_offset);
     void drop_cache();
     void recover_from_cache_failure();
@@ -119,13 +129,18 @@ private:
     bool eof_ = false;
     bool bad_item_ = false;
     uint64_t bad_offset_ = 0;
+    // Numbers parsed ahead from the bytes at ahead_base_: values and the offsets after them.
+    int32_t ahead_values_[32];
+    uint8_t ahead_ends_[32];
+    int ahead_count_ = 0, ahead_next_ = 0;
+    size_t ahead_base_ = 0;
 
-    // Cached records: cache_buf_ holds records [cache_first_, ...) of the record file.
+    // Cached records: cache_buf_ holds the segment before cache_segment_ of the record file.
     Mode mode_ = Mode::text;
     std::unique_ptr<Cache> cache_;
-    std::unique_ptr<char[]> cache_buf_;
+    std::unique_ptr<unsigned char[]> cache_buf_;
     size_t cache_len_ = 0, cache_pos_ = 0;
-    uint64_t cache_first_ = 0;  // index of the record at cache_buf_[0]
+    size_t cache_segment_ = 0;
     uint64_t cache_threshold_ = uint64_t{1} << 20;
     bool appending_ = false;  // this pass parses text at the end of the cached records
 

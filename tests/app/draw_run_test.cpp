@@ -1,6 +1,7 @@
 #include "app/core/draw_run.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -117,7 +118,8 @@ class DrawRunProgress : public ::testing::TestWithParam<RunCase> {};
 
 TEST_P(DrawRunProgress, ReportsEachPassInOrderAndLeavesNoRecordFile) {
     const RunCase& c = GetParam();
-    const fs::path dir = fs::temp_directory_path() / "plotmint_draw_run_progress";
+    const fs::path dir =
+        fs::temp_directory_path() / ("plotmint_draw_run_progress_" + std::string(c.name) + "_" + std::to_string(::getpid()));
     fs::create_directories(dir);
     const std::string graph = big_graph();
     std::ofstream(dir / "g.g", std::ios::binary) << graph;
@@ -171,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The picture drawn from the record file is the one drawn from the text in memory, which
 // is never cached.
 TEST(DrawRun, RecordFileGivesTheSamePictureAsTheText) {
-    const fs::path dir = fs::temp_directory_path() / "plotmint_draw_run_same";
+    const fs::path dir = fs::temp_directory_path() / ("plotmint_draw_run_same_" + std::to_string(::getpid()));
     fs::create_directories(dir);
     const std::string graph = big_graph() + "25 1 0\n0 100 0\n0 200 300\n0 0 65\n29 55 0\n";
     std::ofstream(dir / "g.g", std::ios::binary) << graph;

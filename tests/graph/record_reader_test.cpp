@@ -1,6 +1,7 @@
 #include "graph/record_reader.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -166,7 +167,13 @@ std::string generated_text(uint32_t seed, size_t bytes, bool with_bad_items) {
                                       "00000000000000000000000000000000000000000000000000000000000000012"};  // 65
     static const char* const gaps[] = {" ", " ", " ", "\n", "\t", "\r\n", "  ", "\v", "\f", " \n "};
     std::string out;
+    bool planted = false;
     while (out.size() < bytes) {
+        // Each kind of bad item once, amid the text, where the fast paths meet it.
+        if (with_bad_items && !planted && out.size() >= bytes / 2) {
+            out += std::string(bad[seed % std::size(bad)]) + " ";
+            planted = true;
+        }
         const uint32_t kind = next(1000);
         if (with_bad_items && kind == 0 && next(20) == 0) {
             out += bad[next(std::size(bad))];
@@ -180,7 +187,6 @@ std::string generated_text(uint32_t seed, size_t bytes, bool with_bad_items) {
         }
         out += gaps[next(std::size(gaps))];
     }
-    if (with_bad_items) out += std::string(bad[seed % std::size(bad)]) + " 1 2 3\n";
     return out;
 }
 
@@ -201,7 +207,7 @@ TEST_P(ReaderAgreement, EveryPathYieldsWhatTheRulesSay) {
     mem.open_memory(text);
     EXPECT_EQ(read_pass(mem), expected);
 
-    const auto path = std::filesystem::temp_directory_path() / ("plotmint_reader_agree_" + std::to_string(seed) + ".g");
+    const auto path = std::filesystem::temp_directory_path() / ("plotmint_reader_agree_" + std::to_string(seed) + "_" + std::to_string(::getpid()) + ".g");
     std::ofstream(path, std::ios::binary) << text;
     RecordReader file;
     file.set_cache_threshold(0);
@@ -224,7 +230,7 @@ TEST(RecordReader, PassStoppedEarlyIsCompletedByTheNextPass) {
     const std::string text = generated_text(7, 200000, true);
     const Pass expected = reference_pass(text);
     ASSERT_GT(expected.records.size(), 1000u);
-    const auto path = std::filesystem::temp_directory_path() / "plotmint_reader_prefix.g";
+    const auto path = std::filesystem::temp_directory_path() / ("plotmint_reader_prefix_" + std::to_string(::getpid()) + ".g");
     std::ofstream(path, std::ios::binary) << text;
     for (const size_t stop : {size_t{0}, size_t{1}, size_t{999}, expected.records.size() - 1}) {
         RecordReader r;
@@ -248,7 +254,7 @@ TEST(RecordReader, PassStoppedEarlyIsCompletedByTheNextPass) {
 // Discovery's reader leaves its records to the draw run's reader of the same file; a file
 // changed in between is parsed afresh.
 TEST(RecordReader, ClosedReaderLeavesItsRecordsToTheNextOpenOfTheSameFile) {
-    const auto path = std::filesystem::temp_directory_path() / "plotmint_reader_parked.g";
+    const auto path = std::filesystem::temp_directory_path() / ("plotmint_reader_parked_" + std::to_string(::getpid()) + ".g");
     std::ofstream(path, std::ios::binary) << generated_text(3, 50000, false);
     {
         RecordReader first;
@@ -275,7 +281,7 @@ TEST(RecordReader, ClosedReaderLeavesItsRecordsToTheNextOpenOfTheSameFile) {
 }
 
 TEST(RecordReader, ReleasedRecordsAreNotFoundAgain) {
-    const auto path = std::filesystem::temp_directory_path() / "plotmint_reader_released.g";
+    const auto path = std::filesystem::temp_directory_path() / ("plotmint_reader_released_" + std::to_string(::getpid()) + ".g");
     std::ofstream(path, std::ios::binary) << generated_text(4, 50000, false);
     {
         RecordReader first;
@@ -294,7 +300,7 @@ TEST(RecordReader, ReleasedRecordsAreNotFoundAgain) {
 // Progress comes at each rewind and then every few MiB, never per record, and grows.
 TEST(RecordReader, ProgressAtEachPassAndEveryFewMegabytes) {
     const std::string text = generated_text(0, 10u << 20, false);
-    const auto path = std::filesystem::temp_directory_path() / "plotmint_reader_progress.g";
+    const auto path = std::filesystem::temp_directory_path() / ("plotmint_reader_progress_" + std::to_string(::getpid()) + ".g");
     std::ofstream(path, std::ios::binary) << text;
     RecordReader r;
     ASSERT_TRUE(r.open(path.string()));

@@ -1,6 +1,7 @@
 #include "metafile/emf_reader.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <filesystem>
@@ -267,8 +268,13 @@ TEST(ReadEmf, SurvivesEveryByteDamagedAndEveryTruncation) {
 
 // ---- validate_emf_file: read_emf's verdicts, streamed from a file ---------------------
 
+// Named after the test and the process: ctest runs the cases side by side.
 std::string temp_file(const std::string& name, const std::string& bytes) {
-    const auto path = std::filesystem::temp_directory_path() / ("plotmint_validate_" + name + ".emf");
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string unique = std::string(test->test_suite_name()) + "_" + test->name() + "_" + std::to_string(::getpid());
+    for (char& c : unique)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    const auto path = std::filesystem::temp_directory_path() / ("plotmint_validate_" + unique + "_" + name + ".emf");
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     return path.string();
 }
