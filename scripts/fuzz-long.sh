@@ -31,7 +31,7 @@ esac
 build=${PLOTMINT_FUZZ_BUILD:-$here/build-fuzz}
 if [ ! -x "$build/bin/fuzz_$target" ]; then
   CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DPLOTMINT_FUZZ=ON -DPLOTMINT_SANITIZE=ON -DPLOTMINT_GUI=OFF -DPLOTMINT_TESTS=OFF >/dev/null
+    -DPLOTMINT_FUZZ=ON -DPLOTMINT_SANITIZE=ON -DPLOTMINT_GUI=OFF -DPLOTMINT_TESTS=OFF -DPLOTMINT_EXPORT=OFF >/dev/null
 fi
 cmake --build "$build" --target "fuzz_$target" >/dev/null
 

@@ -8,3 +8,33 @@ jobs=$(nproc)
 cmake -S "$here" -B "$here/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$here/build" -j"$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir "$here/build" --output-on-failure -j"$jobs"
+
+# The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer: any invalid
+# memory access, leak or undefined behaviour a test reaches fails it.
+# The window's tests run too: Qt's own libraries are not instrumented, and nothing in them
+# has tripped the sanitizers.
+cmake -S "$here" -B "$here/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLOTMINT_SANITIZE=ON >/dev/null
+cmake --build "$here/build-asan" -j"$jobs"
+QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir "$here/build-asan" --output-on-failure -j"$jobs"
+
+# A short fuzz run of each target on its seeds (fixed seed and count, a few seconds each),
+# so that a regression in the readers shows at once. Long runs: scripts/fuzz-long.sh.
+CC=clang CXX=clang++ cmake -S "$here" -B "$here/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DPLOTMINT_FUZZ=ON -DPLOTMINT_SANITIZE=ON -DPLOTMINT_GUI=OFF -DPLOTMINT_TESTS=OFF -DPLOTMINT_EXPORT=OFF >/dev/null
+cmake --build "$here/build-fuzz" -j"$jobs" --target fuzz_convert fuzz_tables fuzz_emf
+for target in convert tables emf; do
+  case "$target" in convert) dict=graph.dict ;; tables) dict=tables.dict ;; emf) dict=emf.dict ;; esac
+  work=$(mktemp -d)
+  # New inputs go to the scratch folder; the committed seeds are only read.
+  if ! "$here/build-fuzz/bin/fuzz_$target" -seed=1 -runs=10000 -max_total_time=60 -timeout=10 \
+      -dict="$here/fuzz/$dict" -artifact_prefix="$work/" "$work" "$here/fuzz/corpus/$target" \
+      >"$work.log" 2>&1; then
+    tail -n 40 "$work.log" >&2
+    echo "fuzz_$target found a problem; the input is in $work/" >&2
+    exit 1
+  fi
+  echo "fuzz_$target: $(grep -o 'Done [0-9]* runs in [0-9]* second(s)' "$work.log")"
+  rm -rf "$work" "$work.log"
+done
