@@ -63,8 +63,10 @@ const std::string kExamples = std::string(PLOTMINT_SOURCE_DIR) + "/examples/";
 class ConvertExport : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("plotmint_export_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        // Parametrised tests are named "Name/3"; one folder each, not one inside another.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        dir_ = fs::temp_directory_path() / ("plotmint_export_" + name);
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "tables");
         for (const char* t : {"tone-default.ktc", "line-default.klc", "tone-demo.ktc", "line-demo.klc"})
