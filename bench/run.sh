@@ -79,14 +79,17 @@ for size in $sizes; do
         # pass, which reads it.
         measure reader "$bin/bench_reader" "$g" 1 --no-cache
         r_reader=$rss
-        p0=() p1=() p2=()
+        p0=() c0=() p1=() p2=()
         for ((i = 0; i < runs; i++)); do
-            p0+=("$("$bin/bench_reader" "$g" 1 --no-cache | sed -n 's/^pass 1: \([0-9.]*\) s.*/\1/p')")
+            out=$("$bin/bench_reader" "$g" 1 --no-cache)
+            p0+=("$(sed -n 's/^pass 1: \([0-9.]*\) s.*/\1/p' <<<"$out")")
+            c0+=("$(sed -n 's/^pass 1: .*cpu \([0-9.]*\) s.*/\1/p' <<<"$out")")
             out=$("$bin/bench_reader" "$g" 2)
             p1+=("$(sed -n 's/^pass 1: \([0-9.]*\) s.*/\1/p' <<<"$out")")
             p2+=("$(sed -n 's/^pass 2: \([0-9.]*\) s.*/\1/p' <<<"$out")")
         done
         t_reader=$(printf '%s\n' "${p0[@]}" | median)
+        c_reader=$(printf '%s\n' "${c0[@]}" | median)
         t_first=$(printf '%s\n' "${p1[@]}" | median)
         t_later=$(printf '%s\n' "${p2[@]}" | median)
         measure fscanf "$bin/bench_fscanf" "$g"
@@ -109,7 +112,7 @@ for size in $sizes; do
             t_plot=$med r_plot=$rss
         fi
         echo "$mix $size $bytes $emf_bytes $t_reader $t_first $t_later $t_fscanf $t_floor $t_raw $t_convert $t_plot" \
-            "$c_floor $c_convert $r_reader $r_floor $r_convert $r_plot $same" >>"$rows"
+            "$c_floor $c_convert $r_reader $r_floor $r_convert $r_plot $same $c_reader" >>"$rows"
     done
 done
 
@@ -126,12 +129,13 @@ function mib(k) { return k == "-" ? "-" : sprintf("%.1f", k / 1024) }
 END {
     print ""
     print "Throughput in MiB/s of graph file (wall clock, medians)"
-    printf "%-5s %5s %7s | %6s %6s %6s | %6s | %8s %8s %8s | %6s %6s %6s\n",
-        "mix", "MiB", "EMF MiB", "text", "1st", "later", "fscanf", "floor s", "conv s", "plot s", "floor", "conv", "plot"
+    printf "%-5s %5s %7s | %6s %6s %6s %6s | %6s | %8s %8s %8s | %6s %6s %6s\n",
+        "mix", "MiB", "EMF MiB", "text", "(cpu)", "1st", "later", "fscanf", "floor s", "conv s", "plot s", "floor", "conv",
+        "plot"
     for (r = 1; r <= n; r++) {
         b = v[r, 3]
-        printf "%-5s %5s %7.1f | %6s %6s %6s | %6s | %8s %8s %8s | %6s %6s %6s\n",
-            v[r, 1], v[r, 2], v[r, 4] / 1048576, mibs(b, v[r, 5]), mibs(b, v[r, 6]), mibs(b, v[r, 7]),
+        printf "%-5s %5s %7.1f | %6s %6s %6s %6s | %6s | %8s %8s %8s | %6s %6s %6s\n",
+            v[r, 1], v[r, 2], v[r, 4] / 1048576, mibs(b, v[r, 5]), mibs(b, v[r, 20]), mibs(b, v[r, 6]), mibs(b, v[r, 7]),
             mibs(b, v[r, 8]), secs(v[r, 9]), secs(v[r, 11]), secs(v[r, 12]), mibs(b, v[r, 9]), mibs(b, v[r, 11]),
             mibs(b, v[r, 12])
     }
@@ -144,7 +148,7 @@ END {
             ratio(v[r, 14], v[r, 13]), ratio(v[r, 11], v[r, 10]), ratio(v[r, 12], v[r, 11]), mib(v[r, 15]),
             mib(v[r, 16]), mib(v[r, 17]), mib(v[r, 18]), v[r, 19]
     print ""
-    print "text:   the record reader, one pass parsing the text (nothing else)"
+    print "text:   the record reader, one pass parsing the text (nothing else); (cpu): per CPU second"
     print "1st:    its first pass in a draw run, parsing the text and writing the binary record file"
     print "later:  each later pass of a draw run, reading the record file"
     print "fscanf: one pass of fscanf(\"%d%d%d\") over the same file"
@@ -155,19 +159,21 @@ END {
     print "plot:   GNU plotutils plot -T ps on the same drawing as a GNU metafile, output discarded"
     print ""
     print "Goals"
-    ok_reader = 1; ok_rss = 1; worst_rss = 0; slowest = 1e9
+    ok_reader = 1; ok_rss = 1; worst_rss = 0; slowest = 1e9; slowest_cpu = 1e9
     for (r = 1; r <= n; r++) {
-        if (v[r, 2] < 10) continue  # 1 MiB runs are dominated by starting the program
+        if (v[r, 2] < 10) continue  # a pass over 1 MiB is too short to time
         s = v[r, 3] / 1048576 / v[r, 5]
         if (s < slowest) slowest = s
         if (s < 500) ok_reader = 0
+        c = v[r, 3] / 1048576 / v[r, 20]
+        if (c < slowest_cpu) slowest_cpu = c
     }
     for (r = 1; r <= n; r++) {
         if (v[r, 17] / 1024 >= 32) ok_rss = 0
         if (v[r, 17] > worst_rss) worst_rss = v[r, 17]
     }
-    printf "  reader text pass >= 500 MiB/s, files of 10 MiB and more:  %s (slowest %.0f MiB/s)\n",
-        ok_reader ? "met" : "NOT met", slowest
+    printf "  reader text pass >= 500 MiB/s, files of 10 MiB and more:  %s (slowest %.0f MiB/s; %.0f per CPU second)\n",
+        ok_reader ? "met" : "NOT met", slowest, slowest_cpu
     for (r = 1; r <= n; r++) {
         if (v[r, 2] != 100) continue
         cf = v[r, 11] / v[r, 9]

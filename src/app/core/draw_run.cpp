@@ -36,13 +36,13 @@ DrawRunResult draw_run(const std::string& graph_file, SettingsSource& settings, 
     }
     log.log_line(strformat("open %s.", graph_file.c_str()));
     const ParkedRecordsRelease release_records;  // declared first: runs after the reader closes
+    // The reader counts its rewinds; each names the pass that it starts.
+    std::vector<RunPass> passes{RunPass::extent_text, RunPass::extent_segments};
     RecordReader reader;
     if (!reader.open(graph_file)) {
         log.log_line("Cannot open file.");
         return result;
     }
-    // The reader counts its rewinds; each names the pass that it starts.
-    std::vector<RunPass> passes{RunPass::extent_text, RunPass::extent_segments};
     if (options.progress) {
         reader.set_progress([&passes, &options](uint32_t n, uint64_t done, uint64_t total) {
             if (n >= 1 && n <= passes.size()) options.progress(static_cast<int>(passes[n - 1]), done, total);
