@@ -85,10 +85,12 @@ public:
             case U_EMR_POLYGON: return check_points(rec, size, 8);
             case U_EMR_POLYGON16: return check_points(rec, size, 4);
             case U_EMR_EXTTEXTOUTW: return check_text(rec, size);
+            // libUEMF's check of these two is the size minimum_size() has already checked;
+            // they are most of a large picture, so the call is saved.
+            case U_EMR_MOVETOEX:
+            case U_EMR_LINETO: return true;
             case U_EMR_SETBKMODE:
             case U_EMR_SETTEXTCOLOR:
-            case U_EMR_MOVETOEX:
-            case U_EMR_LINETO:
             case U_EMR_EOF: return safe(rec);
             default: return true;
         }
