@@ -148,8 +148,9 @@ void QtCanvas::text(Point reference, std::u16string_view text, std::span<const i
     const QFontMetricsF metrics(font);
     painter_.save();
     painter_.translate(reference.x, reference.y);
-    // Escapement is in tenths of a degree, counter-clockwise; y grows downward here.
-    if (font_.escapement != 0) painter_.rotate(-font_.escapement / 10.0);
+    // Escapement is in tenths of a degree, counter-clockwise; y grows downward here. Negated
+    // as a double: the file may hold the one int whose negation has no int value.
+    if (font_.escapement != 0) painter_.rotate(-static_cast<double>(font_.escapement) / 10.0);
     painter_.scale(1.0 / kTextScale, 1.0 / kTextScale);
     painter_.setFont(font);
     const double ascent = metrics.ascent();
