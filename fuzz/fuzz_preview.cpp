@@ -1,0 +1,22 @@
+// libFuzzer entry: see drivers/preview_driver.h for what the input's bytes mean.
+#include <QGuiApplication>
+#include <cstdio>
+#include <cstdlib>
+
+#include "drivers/preview_driver.h"
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    // No display: the offscreen platform has fonts and painting, which is all we need.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static QGuiApplication app(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string wrong = plotmint::fuzz::preview_one(data, size);
+    if (!wrong.empty()) {
+        std::fprintf(stderr, "fuzz_preview: %s\n", wrong.c_str());
+        std::abort();
+    }
+    return 0;
+}
