@@ -63,7 +63,7 @@ std::string replay(const Input& in) {
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
     if (in.target == "convert") return fuzz::convert_one(data, bytes.size());
     if (in.target == "tables") return fuzz::tables_one(data, bytes.size());
-    return fuzz::emf_one(data, bytes.size());
+    return fuzz::emf_one(data, bytes.size(), true);
 }
 
 class Replay : public ::testing::TestWithParam<Input> {};
