@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -17,10 +18,10 @@ int32_t trunc_to_int(double v) {
 }
 
 void extend(Extent& e, int32_t x, int32_t y) {
-    if (x > e.xmax) e.xmax = x;
-    if (x < e.xmin) e.xmin = x;
-    if (y > e.ymax) e.ymax = y;
-    if (y < e.ymin) e.ymin = y;
+    e.xmax = std::max(e.xmax, x);
+    e.xmin = std::min(e.xmin, x);
+    e.ymax = std::max(e.ymax, y);
+    e.ymin = std::min(e.ymin, y);
 }
 
 // The boxes of all text blocks before end_of_plot.
@@ -68,19 +69,27 @@ void scan_text_boxes(RecordReader& reader, Extent& extent) {
 void scan_extent(RecordReader& reader, Extent& extent) {
     scan_text_boxes(reader, extent);
     reader.rewind();
-    int32_t px = 0, py = 0, cx = 0, cy = 0;
+    // Each draw_to adds the previous point and its own. When the previous point is that
+    // of an earlier draw_to it is in already, so only a point a move_to set (or the (0, 0)
+    // start) is added again: the same extent, with half the work on a polyline.
+    Extent e = extent;  // kept in registers, not behind the reference
+    int32_t cx = 0, cy = 0;
+    bool counted = false;  // whether (cx, cy) has been added
     Record r;
     while (reader.read_record(r)) {
-        if (r.code != code::draw_to && r.code != code::move_to) continue;
-        px = cx;
-        py = cy;
-        cx = r.a;
-        cy = r.b;
         if (r.code == code::draw_to) {
-            extend(extent, px, py);
-            extend(extent, cx, cy);
+            if (!counted) extend(e, cx, cy);
+            cx = r.a;
+            cy = r.b;
+            extend(e, cx, cy);
+            counted = true;
+        } else if (r.code == code::move_to) {
+            cx = r.a;
+            cy = r.b;
+            counted = false;
         }
     }
+    extent = e;
 }
 
 Rect metafile_frame(int64_t width, int64_t height, int32_t margin, const ReferenceDisplay& d) {

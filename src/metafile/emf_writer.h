@@ -55,10 +55,12 @@ public:
 
 private:
     void fail(const std::string& what);
+    bool flush_buffer();
     std::string path_, temp_path_, error_;
     std::FILE* file_ = nullptr;
     bool failed_ = false;
     std::unique_ptr<char[]> buffer_;
+    size_t buffered_ = 0;
 };
 
 // What the file holds follows GDI: an object reaches the file when first selected (create

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <string>
+
 #include "graph/renderer.h"
 
 namespace plotmint {
@@ -49,6 +52,52 @@ TEST(MetafileFrame, ReachesOneMarginBeyondTheSize) {
     const Rect g = metafile_frame(5240, 7860, 28, ReferenceDisplay{527, 296, 1920, 1080});
     EXPECT_EQ(g.right, static_cast<int32_t>(5268 * (527 * 100.0 / 1920)));
     EXPECT_EQ(g.bottom, static_cast<int32_t>(7888 * (296 * 100.0 / 1080)));
+}
+
+
+// The segment part against its plain statement: each draw_to adds the previous point of the
+// move_to/draw_to chain and its own, whatever records lie between.
+TEST(ScanExtent, SegmentsAgreeWithAddingBothEndsOfEverySegment) {
+    uint32_t seed = 12345;
+    const auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    for (int round = 0; round < 200; ++round) {
+        std::string graph;
+        Extent expected;
+        int32_t px = 0, py = 0, cx = 0, cy = 0;
+        const auto add = [&expected](int32_t x, int32_t y) {
+            if (x > expected.xmax) expected.xmax = x;
+            if (x < expected.xmin) expected.xmin = x;
+            if (y > expected.ymax) expected.ymax = y;
+            if (y < expected.ymin) expected.ymin = y;
+        };
+        const int records = 1 + static_cast<int>(next(40));
+        for (int i = 0; i < records; ++i) {
+            static const int32_t codes[] = {2, 2, 2, 3, 3, 5, 6, 0, -999};
+            const int32_t c = codes[next(std::size(codes))];
+            const auto x = static_cast<int32_t>(next(40000)) - 20000, y = static_cast<int32_t>(next(40000)) - 20000;
+            graph += std::to_string(c) + " " + std::to_string(x) + " " + std::to_string(y) + "\n";
+            if (c != 2 && c != 3) continue;
+            px = cx;
+            py = cy;
+            cx = x;
+            cy = y;
+            if (c == 2) {
+                add(px, py);
+                add(cx, cy);
+            }
+        }
+        RecordReader r;
+        r.open_memory(graph);
+        Extent e;
+        scan_extent(r, e);
+        ASSERT_EQ(e.xmin, expected.xmin) << graph;
+        ASSERT_EQ(e.xmax, expected.xmax) << graph;
+        ASSERT_EQ(e.ymin, expected.ymin) << graph;
+        ASSERT_EQ(e.ymax, expected.ymax) << graph;
+    }
 }
 
 }  // namespace
