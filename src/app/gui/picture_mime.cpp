@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "app/gui/qt_canvas.h"
+#include "app/export/picture_export.h"
 
 namespace plotmint {
 
@@ -71,7 +72,8 @@ std::unique_ptr<QMimeData> picture_mime_data(const EmfPicture& picture) {
     const QByteArray emf(picture.bytes.data(), static_cast<qsizetype>(picture.bytes.size()));
     mime->setData(QString::fromLatin1(kEmfMime), emf);
     mime->setData(QString::fromLatin1(kOfficeEmfMime), emf);
-    mime->setData(QString::fromLatin1(kSvgMime), render_svg(picture));
+    // Whole text runs, so the pasted picture keeps words searchable and editable.
+    mime->setData(QString::fromLatin1(kSvgMime), join_text_runs(render_svg(picture)));
     mime->setData(QString::fromLatin1(kPngMime), render_png(picture));
     return mime;
 }
