@@ -35,6 +35,21 @@ double device_scale(const QPainter& painter) {
     return std::sqrt(std::abs(t.determinant()));
 }
 
+// FreeType cannot render a glyph squeezed to less than a pixel one way while it is wide the
+// other, and Qt's glyph cache then copies from the bitmap that was never made. Such text
+// (from a picture whose frame and reference display disagree wildly) is filled as outlines,
+// which the general rasteriser draws at any scale.
+bool glyphs_squeezed(const QTransform& t, double pixel_size) {
+    // The two scales of the linear part are its singular values.
+    const double a = t.m11(), b = t.m12(), c = t.m21(), d = t.m22();
+    const double sum = a * a + b * b + c * c + d * d;
+    const double det = std::abs(a * d - b * c);
+    const double root = std::sqrt(std::max(0.0, sum * sum / 4 - det * det));
+    const double major = std::sqrt(sum / 2 + root);
+    const double minor = std::sqrt(std::max(0.0, sum / 2 - root));
+    return !(pixel_size * minor >= 2.0) || major > 8.0 * minor;
+}
+
 }  // namespace
 
 QColor color_from_ref(uint32_t c) {
@@ -153,6 +168,7 @@ void QtCanvas::text(Point reference, std::u16string_view text, std::span<const i
     if (font_.escapement != 0) painter_.rotate(-static_cast<double>(font_.escapement) / 10.0);
     painter_.scale(1.0 / kTextScale, 1.0 / kTextScale);
     painter_.setFont(font);
+    const bool outlines = glyphs_squeezed(painter_.combinedTransform(), font.pixelSize());
     const double ascent = metrics.ascent();
     const double cell = metrics.ascent() + metrics.descent();
     double x = 0;
@@ -167,8 +183,14 @@ void QtCanvas::text(Point reference, std::u16string_view text, std::span<const i
             i < dx.size() ? dx[i] * kTextScale : metrics.horizontalAdvance(ch);
         if (bk_mode_ != kTransparent)
             painter_.fillRect(QRectF(x, 0, advance, cell), Qt::white);
-        painter_.setPen(text_color_);
-        painter_.drawText(QPointF(x, ascent), ch);
+        if (outlines) {
+            QPainterPath path;
+            path.addText(QPointF(x, ascent), font, ch);
+            painter_.fillPath(path, text_color_);
+        } else {
+            painter_.setPen(text_color_);
+            painter_.drawText(QPointF(x, ascent), ch);
+        }
         x += advance;
     }
     painter_.restore();
