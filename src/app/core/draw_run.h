@@ -49,8 +49,9 @@ enum class RunPass : int {
 };
 constexpr int kRunPasses = 7;
 
-// pass is a RunPass; called when each pass starts (bytes_done 0) and then about every
-// 4 MiB it reads, on the thread that runs the draw run, never per record.
+// pass is a RunPass; called when each pass over the graph file starts (bytes_done 0) and
+// then about every 4 MiB it reads, on the thread that runs the draw run, never per record.
+// The read-back reports its start and its end.
 using RunProgress = std::function<void(int pass, uint64_t bytes_done, uint64_t bytes_total)>;
 
 struct DrawRunOptions {
