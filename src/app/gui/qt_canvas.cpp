@@ -116,7 +116,9 @@ void QtCanvas::set_pen(PenStyle style, int32_t width, uint32_t color) {
         pen.setCosmetic(true);
         pen.setWidthF(1.0);
     } else {
-        pen.setWidthF(w);
+        // Qt refuses widths from 32768 on (warning once per pen, drawing one pixel wide); the
+        // widest it takes is nearer to what was asked.
+        pen.setWidthF(std::min(w, 32767.0));
     }
     if (style == PenStyle::dot) {
         if (hairline) {
