@@ -472,6 +472,30 @@ bool RecordReader::next_int(int32_t& v) {
     }
 }
 
+// Inlined into the parsing loop: it runs once per record of the first pass.
+[[gnu::always_inline]] inline void RecordReader::append_to_cache(const Record& r, uint64_t text_start) {
+    Cache& c = *cache_;
+    if (c.wlen == 0) {
+        c.segment_records = c.records;
+        c.wbuf_text_start = text_start;
+    }
+    char* out = c.wbuf.get() + c.wlen;
+    if (fits_short(r)) {
+        const auto code = static_cast<int8_t>(r.code);
+        const auto a = static_cast<int16_t>(r.a), b = static_cast<int16_t>(r.b);
+        std::memcpy(out, &code, 1);
+        std::memcpy(out + 1, &a, 2);
+        std::memcpy(out + 3, &b, 2);
+        c.wlen += 5;
+    } else {
+        out[0] = static_cast<char>(kLongForm);
+        std::memcpy(out + 1, &r, sizeof r);
+        c.wlen += kLongBytes;
+    }
+    ++c.records;
+    if (c.wlen > kSegmentBytes - kLongBytes && !c.flush()) drop_cache();
+}
+
 bool RecordReader::read_text_record(Record& r) {
     const char* const data = from_memory_ ? memory_.data() : buf_.get();
     const char* const end = data + len_;
@@ -570,28 +594,6 @@ void RecordReader::recover_from_cache_failure() {
     }
 }
 
-void RecordReader::append_to_cache(const Record& r, uint64_t text_start) {
-    Cache& c = *cache_;
-    if (c.wlen == 0) {
-        c.segment_records = c.records;
-        c.wbuf_text_start = text_start;
-    }
-    char* out = c.wbuf.get() + c.wlen;
-    if (fits_short(r)) {
-        const auto code = static_cast<int8_t>(r.code);
-        const auto a = static_cast<int16_t>(r.a), b = static_cast<int16_t>(r.b);
-        std::memcpy(out, &code, 1);
-        std::memcpy(out + 1, &a, 2);
-        std::memcpy(out + 3, &b, 2);
-        c.wlen += 5;
-    } else {
-        out[0] = static_cast<char>(kLongForm);
-        std::memcpy(out + 1, &r, sizeof r);
-        c.wlen += kLongBytes;
-    }
-    ++c.records;
-    if (c.wlen > kSegmentBytes - kLongBytes && !c.flush()) drop_cache();
-}
 
 void RecordReader::finish_cache(bool bad, uint64_t bad_offset) {
     Cache& c = *cache_;
