@@ -198,7 +198,7 @@ bool RecordReader::open(const std::string& path) {
             if (!cache_buf_) cache_buf_.reset(new unsigned char[kSegmentBytes]);
         }
     }
-    rewind();
+    restart();
     pass_ = 0;
     return true;
 }
@@ -208,7 +208,7 @@ void RecordReader::open_memory(std::string data) {
     memory_ = std::move(data);
     from_memory_ = true;
     size_ = memory_.size();
-    rewind();
+    restart();
     pass_ = 0;
 }
 
@@ -235,6 +235,13 @@ void RecordReader::close() {
 bool RecordReader::is_open() const { return file_ != nullptr || from_memory_; }
 
 void RecordReader::rewind() {
+    restart();
+    ++pass_;
+    next_report_ = kProgressStep;
+    if (progress_) progress_(pass_, 0, size_);
+}
+
+void RecordReader::restart() {
     if (cache_) {
         if (appending_) cache_->frontier = consumed_ + pos_;
         appending_ = false;
@@ -250,9 +257,6 @@ void RecordReader::rewind() {
         start_text_at(0);
         appending_ = cache_ != nullptr;
     }
-    ++pass_;
-    next_report_ = kProgressStep;
-    if (progress_) progress_(pass_, 0, size_);
 }
 
 uint64_t RecordReader::position() const {

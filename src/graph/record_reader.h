@@ -104,6 +104,7 @@ public:
 
 private:
     enum class Mode { text, cache };
+    void restart();  // rewind() without counting a pass or reporting progress
     bool read_record_slow(Record& r);
     bool read_text_record(Record& r);
     bool refill();
