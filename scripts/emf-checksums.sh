@@ -18,8 +18,9 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-shopt -s nullglob
-files=("$here"/examples/*.g "$here"/tests/data/*.g "$here"/tests/data/*/*.g "${@:2}")
+files=()
+while IFS= read -r f; do files+=("$f"); done < <(find "$here"/examples "$here"/tests/data -name '*.g' -type f | LC_ALL=C sort)
+files+=("${@:2}")
 for f in "${files[@]}"; do
     name=${f#"$here"/}
     for h in 0 1 2; do
