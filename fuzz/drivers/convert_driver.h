@@ -13,12 +13,15 @@
 //   bytes 2..6: the widths when byte 1 asks for them
 //   byte 7: seed of the palette and vhline pen perturbation; bits 0-3 how many entries
 //
-// Returns an empty string, or what went wrong: our own writer's output must always read
+// Returns an empty string, or what went wrong: the reader must give the records a plain
+// token-by-token reading of the text gives, and our own writer's output must always read
 // back and play.
 #include <array>
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/log_sink.h"
 #include "fuzz_bytes.h"
@@ -72,6 +75,68 @@ inline RenderSettings convert_settings(ByteReader& in, bool& play_back) {
     return s;
 }
 
+// The graph file read the slow, obvious way: white-space separated tokens, each an
+// optional sign and at most 64 characters of decimal digits within 32 bits; the first
+// token that is not ends the data, a partial record at the end is dropped. The reader's
+// fast paths (whole windows of digits at a time, the record file) must agree with it.
+struct PlainReading {
+    std::vector<Record> records;
+    bool bad = false;
+    uint64_t bad_offset = 0;
+};
+
+inline PlainReading read_plainly(std::string_view s) {
+    const auto space = [](char c) {
+        return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+    };
+    PlainReading out;
+    int32_t values[3];
+    int k = 0;
+    size_t i = 0;
+    for (;;) {
+        while (i < s.size() && space(s[i])) ++i;
+        if (i == s.size()) break;
+        size_t j = i;
+        while (j < s.size() && !space(s[j])) ++j;
+        const std::string_view token = s.substr(i, j - i);
+        size_t q = 0;
+        bool negative = false;
+        if (token[0] == '+' || token[0] == '-') negative = token[q++] == '-';
+        bool ok = token.size() <= 64 && q < token.size();
+        uint64_t magnitude = 0;
+        for (; ok && q < token.size(); ++q) {
+            if (token[q] < '0' || token[q] > '9') ok = false;
+            else if ((magnitude = magnitude * 10 + static_cast<uint64_t>(token[q] - '0')) > 2147483648ULL) ok = false;
+        }
+        if (!ok || magnitude > (negative ? 2147483648ULL : 2147483647ULL)) {
+            out.bad = true;
+            out.bad_offset = i;
+            break;
+        }
+        values[k++] = negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude)) : static_cast<int32_t>(magnitude);
+        if (k == 3) {
+            out.records.push_back(Record{values[0], values[1], values[2]});
+            k = 0;
+        }
+        i = j;
+    }
+    return out;
+}
+
+inline std::string check_reading(RecordReader& reader, const PlainReading& plain) {
+    reader.rewind();
+    Record r;
+    size_t n = 0;
+    while (reader.read_record(r)) {
+        if (n >= plain.records.size() || !(r == plain.records[n])) return "the reader gives other records than the text holds";
+        ++n;
+    }
+    if (n != plain.records.size()) return "the reader stops before the text does";
+    if (reader.bad_item() != plain.bad || (plain.bad && reader.bad_item_offset() != plain.bad_offset))
+        return "the reader reports another item as not an integer than the text holds";
+    return {};
+}
+
 struct Converted {
     Extent extent;
     bool closed = false;
@@ -120,6 +185,12 @@ inline std::string convert_from_file(std::string_view graph, const RenderSetting
     reader.set_cache_threshold(0);
     if (!reader.open(file.path())) return "the graph file does not open";
     const Converted got = convert_with(reader, settings);
+    // Two more passes, both from the records the conversion left in the record file.
+    const PlainReading plain = read_plainly(graph);
+    for (int pass = 0; pass < 2; ++pass) {
+        const std::string misread = check_reading(reader, plain);
+        if (!misread.empty()) return misread + " (through the record file)";
+    }
     RecordReader::release_parked_cache();
     const Extent& a = got.extent;
     const Extent& b = expected.extent;
@@ -139,6 +210,8 @@ inline std::string convert_one(const uint8_t* data, size_t size) {
 
     RecordReader reader;
     reader.open_memory(std::string(in.rest()));
+    const std::string misread = check_reading(reader, read_plainly(in.rest()));
+    if (!misread.empty()) return misread;
     const Converted converted = convert_with(reader, settings);
     if (mode & 0x20) {
         const std::string wrong = convert_from_file(in.rest(), settings, (mode & 0x40) != 0, first_records, converted);
