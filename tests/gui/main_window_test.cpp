@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <algorithm>
 #include <QDragEnterEvent>
+#include <QProgressBar>
 #include <QDropEvent>
 #include <QFile>
 #include <QLineEdit>
@@ -330,6 +332,28 @@ private slots:
         QCOMPARE(QColor(shot.pixel(box + QPoint(20, 20))), form.panel_color());
         QCOMPARE(QColor(shot.pixel(box + QPoint(280, 420))), form.panel_color());
         QVERIFY(boxes_.empty());
+    }
+
+    void run_shows_progress_under_the_preview_only_while_it_works() {
+        write_file("square.g", kSquareGraph);
+        TForm1& form = open_form();
+        QVERIFY(form.run_progress->isHidden());
+        std::vector<int> values;
+        std::vector<bool> visible;
+        QObject::connect(form.run_progress, &QProgressBar::valueChanged, [&](int v) {
+            values.push_back(v);
+            visible.push_back(form.run_progress->isVisible());
+        });
+        type_name_and_enter(form, "square.g");
+        QCOMPARE(form.log_lines().last(), QStringLiteral("draw finished."));
+        QVERIFY(values.size() >= 3);
+        QVERIFY(std::is_sorted(values.begin(), values.end()));
+        QVERIFY(values.back() > 500);
+        QVERIFY(std::all_of(visible.begin() + 1, visible.end(), [](bool v) { return v; }));
+        QVERIFY(form.run_progress->isHidden());
+        // It sits under the preview panel, clear of the other controls.
+        QVERIFY(form.run_progress->geometry().top() >= form.Panel1->geometry().bottom());
+        QVERIFY(form.run_progress->geometry().bottom() < form.Label6->geometry().top());
     }
 
     void redraw_uses_edited_cells() {

@@ -12,8 +12,10 @@
 #include <QFontDatabase>
 #include <QMimeData>
 #include <QPainter>
+#include <QProgressBar>
 #include <QScreen>
 #include <QScrollBar>
+#include <algorithm>
 #include <cmath>
 
 #include "app/core/table_dir.h"
@@ -193,6 +195,12 @@ void TForm1::build_controls() {
     PaintBox1->setObjectName(QStringLiteral("PaintBox1"));
     PaintBox1->setGeometry(8, 8, 300, 450);
 
+    run_progress = new QProgressBar(this);
+    run_progress->setObjectName(QStringLiteral("run_progress"));
+    run_progress->setGeometry(552, 485, 313, 12);
+    run_progress->setRange(0, 1000);
+    run_progress->setTextVisible(false);
+    run_progress->hide();
     Label6 = make_label(this, "Label6", "パネルの色（-1を指定するとボタンカラー）", {552, 504});
     StringGrid5 = make_grid(this, "StringGrid5", 3, 2, 0, {552, 528, 156, 53}, 50, 24);
 
@@ -295,7 +303,17 @@ void TForm1::draw_run() {
     GridSettings settings(*this);
     DrawRunOptions options;
     options.display = reference_display();
-    show_run_result(plotmint::draw_run(file_name_bytes(Edit1->text()), settings, held_, options, log_));
+    // A long run keeps the window painted and shows how far it got, but handles no input
+    // meanwhile: the run still owns the window's state until it returns.
+    options.progress = [this](int pass, uint64_t done, uint64_t total) {
+        const double within = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0;
+        run_progress->setValue(static_cast<int>(1000.0 * ((pass - 1) + std::min(within, 1.0)) / plotmint::kRunPasses));
+        if (!run_progress->isVisible()) run_progress->show();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    };
+    DrawRunResult result = plotmint::draw_run(file_name_bytes(Edit1->text()), settings, held_, options, log_);
+    run_progress->hide();
+    show_run_result(std::move(result));
 }
 
 void TForm1::show_run_result(DrawRunResult result) {

@@ -1,5 +1,6 @@
 #pragma once
 // The main window: its controls are both the user interface and the only settings store.
+#include <QProgressBar>
 #include <QColor>
 #include <QFrame>
 #include <QHash>
@@ -46,6 +47,7 @@ public:
 private:
     QPlainTextEdit* memo_ = nullptr;
 };
+
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -103,6 +105,8 @@ public:
     RadioGroup* RadioGroup4 = nullptr;  // Hershey font
     QFrame* Panel1 = nullptr;
     PaintBox* PaintBox1 = nullptr;
+    // Shown under the preview only while a draw run works.
+    QProgressBar* run_progress = nullptr;
 
     // Handlers.
     void FormCreate();
