@@ -3,14 +3,18 @@
 // streams the file through a fixed buffer in every pass and stops at the first item that
 // is not a 32-bit integer.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <future>
 #include <string>
 #include <thread>
@@ -176,6 +180,51 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     {0, 10, 0, 10}, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The passes after the first read the records back from a temporary record file. When that
+// file cannot grow (a full temporary folder; here a file-size limit, which fails writes the
+// same way without privileges), the run must fall back to the text and draw the very same
+// picture.
+TEST(RecordFileFailure, DrawsTheSamePictureFromTheText) {
+    const fs::path dir = fs::temp_directory_path() / ("plotmint_record_file_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    {
+        std::ofstream out(dir / "graph.g", std::ios::binary);
+        out << "6 3 0 3 0 0 2 10 10 25 1 0 0 40 0 0 5 5 0 0 65 29 30 0 ";
+        repeat(out, "99 -1 +2 ", 4u << 20);  // far more records than the limit lets the record file hold
+        out << "7 1 4 0 30 0 0 0 0 0 20 0 0 20 20 0 0 0 9 0 0 3 10 10 2 -5 40";
+    }
+    const auto run = [&](const fs::path& output) {
+        Settings settings;
+        HeldValues held;
+        NullLog log, diagnostics;
+        DrawRunOptions options;
+        options.output_path = output.string();
+        options.diagnostics = &diagnostics;
+        return draw_run((dir / "graph.g").string(), settings, held, options, log).finished;
+    };
+    ASSERT_TRUE(run(dir / "free.emf"));
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{256 * 1024, 256 * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::_exit(run(dir / "limited.emf") ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the run with a record file that cannot grow did not finish";
+    std::ifstream a(dir / "free.emf", std::ios::binary), b(dir / "limited.emf", std::ios::binary);
+    const std::string free_bytes((std::istreambuf_iterator<char>(a)), std::istreambuf_iterator<char>());
+    const std::string limited_bytes((std::istreambuf_iterator<char>(b)), std::istreambuf_iterator<char>());
+    EXPECT_GT(free_bytes.size(), 200u);
+    EXPECT_EQ(limited_bytes, free_bytes);
+    fs::remove_all(dir);
+}
 
 }  // namespace
 }  // namespace plotmint
