@@ -199,9 +199,9 @@ for example in "$here"/examples/*.g; do
         printf '  %-26s %7s %6s  %s\n' "$fault" "-" "-" "(no fills in this picture)"
         continue
       fi
-      spec=${broken[$fault]}
-      src=${spec%%|*}
-      ops=${spec#*|}
+      recipe=${broken[$fault]}
+      src=${recipe%%|*}
+      ops=${recipe#*|}
       # shellcheck disable=SC2086  # the operations are words for convert
       convert "$dir/$src" -background white -alpha remove -alpha off -resize "$size!" $ops \
         -colorspace Gray -depth 8 "$dir/broken.pgm"
