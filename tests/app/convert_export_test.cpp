@@ -16,6 +16,8 @@
 #include <QXmlStreamReader>
 #endif
 
+#include "shell_helpers.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -26,18 +28,8 @@ struct Outcome {
     std::string raw_err;
 };
 
-std::string slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using plotmint_test::quote;
+using plotmint_test::slurp;
 
 uint32_t be32(const std::string& b, size_t at) {
     return (uint32_t(uint8_t(b[at])) << 24) | (uint32_t(uint8_t(b[at + 1])) << 16) | (uint32_t(uint8_t(b[at + 2])) << 8) |

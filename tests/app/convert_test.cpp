@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "shell_helpers.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -19,18 +21,8 @@ struct Outcome {
     std::string out;
 };
 
-std::string slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using plotmint_test::quote;
+using plotmint_test::slurp;
 
 class ConvertTest : public ::testing::Test {
 protected:

@@ -18,23 +18,15 @@
 
 #include "color/grids.h"
 
+#include "shell_helpers.h"
+
 namespace fs = std::filesystem;
 
 namespace plotmint {
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using plotmint_test::quote;
+using plotmint_test::slurp;
 
 // Enough lines that the picture is far larger than the space left (about 16 bytes each).
 std::string big_graph() {
