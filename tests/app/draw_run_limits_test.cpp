@@ -179,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
                         repeat(out, std::string(64, '\0'), 1u << 20);
                     },
                     {0, 10, 0, 10}, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& case_info) { return std::string(case_info.param.name); });
 
 // The passes after the first read the records back from a temporary record file. When that
 // file cannot grow (a full temporary folder; here a file-size limit, which fails writes the

@@ -40,7 +40,7 @@ INSTANTIATE_TEST_SUITE_P(
         Layout{"installed", {"share/plotmint/tone-default.ktc", "share/plotmint/line-default.klc"}, "share/plotmint"},
         // Neither: the program's own directory, so the messages name where tables were sought.
         Layout{"nowhere", {"share/plotmint/other.ktc"}, "bin"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& case_info) { return std::string(case_info.param.name); });
 
 TEST(TableDirectoryName, EmptyStaysEmpty) { EXPECT_EQ(table_directory(""), ""); }
 

@@ -171,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteCase{"read_only_folder", Limit::read_only_tmpfs, "Read-only file system"},
                       WriteCase{"file_size_limit", Limit::file_size, "File too large"},
                       WriteCase{"folder_without_write_permission", Limit::read_only_permissions, "Permission denied"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& case_info) { return std::string(case_info.param.name); });
 
 }  // namespace
 }  // namespace plotmint

@@ -98,7 +98,9 @@ class PngSize : public ::testing::TestWithParam<DpiCase> {};
 TEST_P(PngSize, FollowsThePhysicalSizeAndRefusesHugeImages) {
     const auto s = png_size(sample_picture(GetParam().frame), GetParam().dpi);
     ASSERT_EQ(s.has_value(), GetParam().size.has_value());
-    if (s) EXPECT_EQ(std::make_pair(s->width, s->height), *GetParam().size);
+    if (s) {
+        EXPECT_EQ(std::make_pair(s->width, s->height), *GetParam().size);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -185,7 +187,7 @@ TEST_P(FailedExport, SaysWhyAndKeepsWhatWasThere) {
 
 INSTANTIATE_TEST_SUITE_P(EveryFormat, FailedExport,
                          ::testing::Values(PictureFormat::emf, PictureFormat::svg, PictureFormat::pdf, PictureFormat::png),
-                         [](const auto& info) { return std::string(format_extension(info.param)); });
+                         [](const auto& case_info) { return std::string(format_extension(case_info.param)); });
 
 TEST_F(ExportTest, OversizedPngIsRefusedBeforeAnythingIsWritten) {
     QString error;
@@ -221,8 +223,9 @@ TEST(JoinTextRuns, JoinsNeighboursThatDifferOnlyInX) {
     // The output keeps the SVG namespace on every element.
     QXmlStreamReader xml(joined);
     while (!xml.atEnd())
-        if (xml.readNext() == QXmlStreamReader::StartElement)
+        if (xml.readNext() == QXmlStreamReader::StartElement) {
             EXPECT_EQ(xml.namespaceUri(), QStringLiteral("http://www.w3.org/2000/svg")) << xml.name().toString().toStdString();
+        }
 }
 
 TEST(JoinTextRuns, LeavesWhatItCannotReadAsItIs) {

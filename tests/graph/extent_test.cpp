@@ -43,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {0, 4000, 0, 2120}},
         ExtentCase{"inside_blocks_count", "7 1 3  0 5 0  2 300 300  9 0 0", {0, 300, 0, 300}},
         ExtentCase{"cut_off_text", "25 1 0  0 100 0  0 1000 2000  0 0 65", {10480, 0, 10480, 0}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& case_info) { return std::string(case_info.param.name); });
 
 TEST(MetafileFrame, ReachesOneMarginBeyondTheSize) {
     // 25.0 hundredths of a millimetre per pixel both ways

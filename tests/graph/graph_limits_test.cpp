@@ -75,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
         BoxCase{"left", "25 1 0  0 1000 0  0 -2147483000 0  0 0 65  29 -10000 0", {kMin, -2147483000, -400, 1200}},
         // 1.2 times the largest size is beyond 32 bits across the baseline
         BoxCase{"size", "25 1 0  0 2147483647 0  0 0 0  0 0 65  29 10 0", {0, 10, -858993458, kMax}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& case_info) { return std::string(case_info.param.name); });
 
 // A number beyond 64 bits must not wrap around into a small, plausible one (2^64 + 1 would
 // read as 1), however the digits are accumulated.

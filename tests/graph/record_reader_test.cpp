@@ -63,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReaderCase{"huge_token", "3 1 2 " + std::string(5000, '9') + " 1 1", {{3, 1, 2}}, true},
         ReaderCase{"glued_sign", "3 1 2 2 5-3 1", {{3, 1, 2}}, true},
         ReaderCase{"long_zero_run", "2 " + std::string(100, '0') + "7 1", {}, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& case_info) { return std::string(case_info.param.name); });
 
 TEST(RecordReader, TokenAcrossBufferBoundaryIsWhole) {
     // "12345" starts three bytes before the end of the 1 MiB read buffer.

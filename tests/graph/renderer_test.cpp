@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
         FillLimitCase{"cutOff", "7 1 3  0 5 0  0 0 0  0 1 1", {}, RenderOutcome::finished, 0},
         FillLimitCase{"overlayAbandons", "30 1 3  0 500 0  0 0 0  9 0 0  32 0 0", {"gray is out of range"},
                       RenderOutcome::abandoned, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& case_info) { return std::string(case_info.param.name); });
 
 TEST(Renderer, TooManyVertexRecordsStayInsideTheBuffer) {
     std::string g = "7 1 3  0 5 0";

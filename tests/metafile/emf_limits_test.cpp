@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeLie{"record_size_not_a_multiple_of_4", [](std::string& b) { put_at<uint32_t>(b, 108 + 4, 14); }},
                       SizeLie{"record_beyond_the_bytes", [](std::string& b) { put_at<uint32_t>(b, 120 + 4, 0x7FFFFFF0u); }},
                       SizeLie{"header_beyond_the_bytes", [](std::string& b) { put_at<uint32_t>(b, 4, 0xFFFFFFF0u); }}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& case_info) { return std::string(case_info.param.name); });
 
 }  // namespace
 }  // namespace plotmint
