@@ -42,7 +42,8 @@ inline RenderSettings convert_settings(ByteReader& in, bool& play_back) {
     play_back = (mode & 0x10) != 0;
 
     const uint8_t widths = in.byte();
-    std::array<uint8_t, 5> w{};
+    // Held as int: GCC cannot tell byte-wide stores from stores into the reader and warns.
+    std::array<int, 5> w{};
     for (auto& b : w) b = in.byte();
     if (widths >= 192 && widths < 254) {
         for (size_t i = 0; i < 5; ++i) s.line_width[i] = static_cast<int8_t>(w[i]) * 8;
