@@ -365,7 +365,10 @@ struct EmfWriter::Impl {
                 const U_LOGFONT lf = logfont_set(f.height, f.width, f.escapement, f.orientation, f.weight, f.italic,
                                                  f.underline, f.strike_out, f.char_set, f.out_precision,
                                                  f.clip_precision, f.quality, f.pitch_and_family, face.data());
-                U_LOGFONT_PANOSE elfw = logfont_panose_set(lf, nullptr, nullptr, 0, U_PAN_ALL1);
+                // Every PANOSE field "no fit", as CreateFont leaves them (libUEMF's U_PAN_ALL1 is a C
+                // compound literal, which C++ compilers only take as an extension).
+                const U_PANOSE no_fit{1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+                U_LOGFONT_PANOSE elfw = logfont_panose_set(lf, nullptr, nullptr, 0, no_fit);
                 return emit(Record(U_EMREXTCREATEFONTINDIRECTW_set(slot, nullptr, reinterpret_cast<const char*>(&elfw))));
             }
             case Kind::none:

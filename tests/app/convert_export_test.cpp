@@ -74,7 +74,10 @@ protected:
     Outcome run(const std::vector<std::string>& args) {
         std::string cmd = "cd " + quote(dir_.string()) + " && " + quote(std::string(PLOTMINT_BIN_DIR) + "/plotmint-convert") +
                           " --table-dir " + quote((dir_ / "tables").string());
-        for (const auto& a : args) cmd += " " + quote(a);
+        for (const auto& a : args) {
+            cmd += ' ';
+            cmd += quote(a);
+        }
         cmd += " 2>stderr.txt >/dev/null";
         const int rc = std::system(cmd.c_str());
         Outcome r;
@@ -118,7 +121,9 @@ TEST_P(FormatChoice, ExtensionOrFormatPicksWhatIsWrittenAndTheLogStaysTheSame) {
     // Every format is played from the same metafile, which the run writes as it always does.
     EXPECT_EQ(r.err, emf.err);
     EXPECT_EQ(kind(file(GetParam().written)), GetParam().kind);
-    if (GetParam().kind != "emf" || GetParam().written == "graph.emf") EXPECT_EQ(file("graph.emf"), reference);
+    if (GetParam().kind != "emf" || GetParam().written == "graph.emf") {
+        EXPECT_EQ(file("graph.emf"), reference);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -139,7 +144,7 @@ TEST_F(ConvertExport, DpiSetsThePngSizeFromThePicturesPhysicalSize) {
     const std::string emf = file("graph.emf");
     const double w_mm = (le32(emf, 32) - le32(emf, 24)) / 100.0, h_mm = (le32(emf, 36) - le32(emf, 28)) / 100.0;
     for (int dpi : {96, 30, 7}) {
-        const std::string name = "d" + std::to_string(dpi) + ".png";
+        const std::string name = std::string("d").append(std::to_string(dpi)).append(".png");
         ASSERT_EQ(run({"--no-discovery", "g.g", "--dpi", std::to_string(dpi), "-o", name}).status, 0);
         const std::string png = file(name);
         ASSERT_EQ(kind(png), "png");
@@ -322,7 +327,7 @@ TEST_F(ConvertExport, HelpNamesEveryOptionTheManPageDescribes) {
     const std::string help = file("help.txt");
     std::string man = slurp(fs::path(PLOTMINT_SOURCE_DIR) / "packaging/man/plotmint-convert.1");
     // troff writes a hyphen of an option as "\-".
-    for (size_t p; (p = man.find("\\-")) != std::string::npos;) man.replace(p, 2, "-");
+    for (size_t p; (p = man.find("\\-")) != std::string::npos;) man.replace(p, 2, 1, '-');
     for (const char* option : {"--output", "--format", "--dpi", "--output-dir", "--quiet", "--tone", "--line",
                                "--table-dir", "--no-discovery", "--widths", "--vhline", "--vhline-pen", "--hershey",
                                "--display", "--help", "--version"}) {

@@ -39,9 +39,12 @@ protected:
     void write(const std::string& name, const std::string& text) { std::ofstream(dir_ / name, std::ios::binary) << text; }
 
     Outcome run(const std::vector<std::string>& args, bool with_table_dir = true) {
-        std::string cmd = "cd " + quote(dir_.string()) + " && " + quote(std::string(PLOTMINT_BIN_DIR) + "/plotmint-convert");
-        if (with_table_dir) cmd += " --table-dir " + quote((dir_ / "tables").string());
-        for (const auto& a : args) cmd += " " + quote(a);
+        std::string cmd = "cd ";
+        cmd += quote(dir_.string());
+        cmd += " && ";
+        cmd += quote(std::string(PLOTMINT_BIN_DIR) + "/plotmint-convert");
+        if (with_table_dir) cmd.append(" --table-dir ").append(quote((dir_ / "tables").string()));
+        for (const auto& a : args) cmd.append(" ").append(quote(a));
         cmd += " 2>stderr.txt >stdout.txt";
         const int rc = std::system(cmd.c_str());
         Outcome r;

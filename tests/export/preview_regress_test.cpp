@@ -28,7 +28,7 @@ fs::path source_dir() { return fs::path(__FILE__).parent_path().parent_path().pa
 
 std::vector<fs::path> pictures() {
     std::vector<fs::path> out;
-    for (const fs::path dir : {source_dir() / "tests" / "data" / "regress" / "preview",
+    for (const fs::path& dir : {source_dir() / "tests" / "data" / "regress" / "preview",
                                source_dir() / "fuzz" / "corpus" / "emf"}) {
         std::error_code ec;
         if (!fs::is_directory(dir, ec)) continue;
@@ -50,9 +50,9 @@ TEST_P(PreviewReplay, PaintsPromptly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pictures, PreviewReplay, ::testing::ValuesIn(pictures()),
-                         [](const ::testing::TestParamInfo<fs::path>& info) {
-                             std::string name = info.param.parent_path().filename().string() + "_" +
-                                                info.param.filename().string();
+                         [](const ::testing::TestParamInfo<fs::path>& picture) {
+                             std::string name = picture.param.parent_path().filename().string() + "_" +
+                                                picture.param.filename().string();
                              for (char& c : name)
                                  if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                              return name;
