@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config git python3
+  build-essential cmake ninja-build pkg-config git python3 python3-fonttools
   libuemf-dev libgtest-dev libgmock-dev
   qt6-base-dev qt6-svg-dev libgl-dev
   clang libclang-rt-14-dev
