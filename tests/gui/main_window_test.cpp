@@ -167,15 +167,7 @@ private slots:
     }
 
     void init() {
-        temp_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(temp_->isValid());
-        prog_dir_ = temp_->filePath("prog");
-        work_dir_ = temp_->filePath("work");
-        QVERIFY(QDir().mkpath(prog_dir_));
-        QVERIFY(QDir().mkpath(work_dir_));
-        for (const char* table : {"tone-default.ktc", "line-default.klc", "tone-demo.ktc", "line-demo.klc"})
-            QVERIFY(QFile::copy(QString(PLOTMINT_SOURCE_DIR "/data/") + table, prog_dir_ + "/" + table));
-        QVERIFY(QDir::setCurrent(work_dir_));
+        QVERIFY(make_window_folders(temp_, prog_dir_, work_dir_));
         boxes_.clear();
         requests_.clear();
         answers_.clear();
@@ -183,8 +175,7 @@ private slots:
 
     void cleanup() {
         form_.reset();
-        QDir::setCurrent(QDir::tempPath());
-        temp_.reset();
+        drop_window_folders(temp_);
     }
 
     void start_up_state() {
