@@ -28,6 +28,7 @@ struct Outcome {
     std::string raw_err;
 };
 
+using plotmint_test::converter_command;
 using plotmint_test::quote;
 using plotmint_test::slurp;
 
@@ -72,13 +73,7 @@ protected:
     }
 
     Outcome run(const std::vector<std::string>& args) {
-        std::string cmd = "cd " + quote(dir_.string()) + " && " + quote(std::string(PLOTMINT_BIN_DIR) + "/plotmint-convert") +
-                          " --table-dir " + quote((dir_ / "tables").string());
-        for (const auto& a : args) {
-            cmd += ' ';
-            cmd += quote(a);
-        }
-        cmd += " 2>stderr.txt >/dev/null";
+        const std::string cmd = converter_command(dir_, dir_ / "tables", args) + " 2>stderr.txt >/dev/null";
         const int rc = std::system(cmd.c_str());
         Outcome r;
         r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;

@@ -21,7 +21,7 @@ struct Outcome {
     std::string out;
 };
 
-using plotmint_test::quote;
+using plotmint_test::converter_command;
 using plotmint_test::slurp;
 
 class ConvertTest : public ::testing::Test {
@@ -39,13 +39,8 @@ protected:
     void write(const std::string& name, const std::string& text) { std::ofstream(dir_ / name, std::ios::binary) << text; }
 
     Outcome run(const std::vector<std::string>& args, bool with_table_dir = true) {
-        std::string cmd = "cd ";
-        cmd += quote(dir_.string());
-        cmd += " && ";
-        cmd += quote(std::string(PLOTMINT_BIN_DIR) + "/plotmint-convert");
-        if (with_table_dir) cmd.append(" --table-dir ").append(quote((dir_ / "tables").string()));
-        for (const auto& a : args) cmd.append(" ").append(quote(a));
-        cmd += " 2>stderr.txt >stdout.txt";
+        const std::string cmd =
+            converter_command(dir_, with_table_dir ? dir_ / "tables" : fs::path(), args) + " 2>stderr.txt >stdout.txt";
         const int rc = std::system(cmd.c_str());
         Outcome r;
         r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;

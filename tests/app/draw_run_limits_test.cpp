@@ -14,12 +14,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <future>
 #include <string>
 #include <thread>
 
 #include "app/core/draw_run.h"
+#include "shell_helpers.h"
 
 namespace plotmint {
 namespace {
@@ -218,9 +218,8 @@ TEST(RecordFileFailure, DrawsTheSamePictureFromTheText) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the run with a record file that cannot grow did not finish";
-    std::ifstream a(dir / "free.emf", std::ios::binary), b(dir / "limited.emf", std::ios::binary);
-    const std::string free_bytes((std::istreambuf_iterator<char>(a)), std::istreambuf_iterator<char>());
-    const std::string limited_bytes((std::istreambuf_iterator<char>(b)), std::istreambuf_iterator<char>());
+    const std::string free_bytes = plotmint_test::slurp(dir / "free.emf");
+    const std::string limited_bytes = plotmint_test::slurp(dir / "limited.emf");
     EXPECT_GT(free_bytes.size(), 200u);
     EXPECT_EQ(limited_bytes, free_bytes);
     fs::remove_all(dir);
