@@ -567,6 +567,9 @@ bool EmfWriter::close() {
     if (ok) {
         EMFTRACK track{};
         const Record eof(U_EMREOF_set(0, nullptr, &track));
+        // GDI records offPalEntries as 16 (the first byte after the fixed fields) even with
+        // no palette entries; some readers compare it with what Windows writes.
+        if (eof) reinterpret_cast<U_EMREOF*>(eof.get())->offPalEntries = 16;
         ok = m.emit(eof.get(), true);
     }
     if (ok) {

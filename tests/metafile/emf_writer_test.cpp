@@ -94,6 +94,8 @@ TEST(EmfWriter, HeaderCarriesFrameDisplayCountsAndBounds) {
 
     const auto eof = records_of(bytes).back();
     EXPECT_EQ(eof.size, 20u);
+    EXPECT_EQ(field_at<uint32_t>(bytes, eof.offset + 8), 0u);    // nPalEntries
+    EXPECT_EQ(field_at<uint32_t>(bytes, eof.offset + 12), 16u);  // offPalEntries, as GDI writes it
     EXPECT_EQ(field_at<uint32_t>(bytes, eof.offset + 16), 20u);  // nSizeLast
 }
 
