@@ -26,7 +26,7 @@
 #include "call_log.h"
 #include "color/discovery.h"
 #include "color/grids.h"
-#include "graph/record_reader.h"
+#include "records/record_reader.h"
 #include "graph/renderer.h"
 #include "metafile/emf_writer.h"
 

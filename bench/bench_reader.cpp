@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "graph/record_reader.h"
+#include "records/record_reader.h"
 
 int main(int argc, char** argv) {
     const char* path = nullptr;

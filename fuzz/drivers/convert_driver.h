@@ -25,7 +25,7 @@
 
 #include "base/log_sink.h"
 #include "fuzz_bytes.h"
-#include "graph/record_reader.h"
+#include "records/record_reader.h"
 #include "graph/renderer.h"
 #include "metafile/emf_player.h"
 #include "metafile/emf_reader.h"

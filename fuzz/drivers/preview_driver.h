@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/gui/qt_canvas.h"
+#include "app/export/qt_canvas.h"
 #include "metafile/emf_reader.h"
 
 namespace plotmint::fuzz {

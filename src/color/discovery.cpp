@@ -6,7 +6,7 @@
 
 #include "base/format.h"
 #include "color/tables.h"
-#include "graph/record_reader.h"
+#include "records/record_reader.h"
 
 namespace plotmint {
 

@@ -93,8 +93,8 @@ void scan_extent(RecordReader& reader, Extent& extent) {
 }
 
 Rect metafile_frame(int64_t width, int64_t height, int32_t margin, const ReferenceDisplay& d) {
-    const double hs = static_cast<double>(d.horz_mm) * 100.0 / static_cast<double>(d.horz_px);
-    const double vs = static_cast<double>(d.vert_mm) * 100.0 / static_cast<double>(d.vert_px);
+    const double hs = hundredths_mm_per_unit_x(d);
+    const double vs = hundredths_mm_per_unit_y(d);
     return Rect{0, 0, trunc_to_int(static_cast<double>(width + margin) * hs),
                 trunc_to_int(static_cast<double>(height + margin) * vs)};
 }

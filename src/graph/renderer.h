@@ -5,7 +5,7 @@
 
 #include "base/log_sink.h"
 #include "color/tables.h"
-#include "graph/record_reader.h"
+#include "records/record_reader.h"
 #include "metafile/emf_writer.h"
 #include "metafile/surface.h"
 

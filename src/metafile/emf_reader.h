@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "metafile/emf_writer.h"
+#include "base/geometry.h"
 #include "metafile/surface.h"
 
 namespace plotmint {

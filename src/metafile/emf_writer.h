@@ -5,21 +5,11 @@
 #include <memory>
 #include <string>
 
+#include "base/geometry.h"
 #include "base/log_sink.h"
 #include "metafile/surface.h"
 
 namespace plotmint {
-
-// The display whose metrics define the metafile's units (one logical unit = one pixel).
-struct ReferenceDisplay {
-    int32_t horz_mm = 0;  // HORZSIZE
-    int32_t vert_mm = 0;  // VERTSIZE
-    int32_t horz_px = 0;  // HORZRES
-    int32_t vert_px = 0;  // VERTRES
-};
-
-// A common 24-inch 1920x1080 display; used when no screen is known.
-constexpr ReferenceDisplay kDefaultDisplay{527, 296, 1920, 1080};
 
 // Where the metafile's bytes go. patch() rewrites bytes already written (the header).
 class ByteSink {

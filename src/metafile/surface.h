@@ -6,17 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/geometry.h"
+
 namespace plotmint {
-
-struct Point {
-    int32_t x = 0, y = 0;
-    friend bool operator==(const Point&, const Point&) = default;
-};
-
-struct Rect {
-    int32_t left = 0, top = 0, right = 0, bottom = 0;
-    friend bool operator==(const Rect&, const Rect&) = default;
-};
 
 enum class PenStyle : uint32_t { solid = 0, dot = 2, null = 5 };
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "graph/record_reader.h"
+#include "records/record_reader.h"
 
 namespace plotmint {
 namespace {

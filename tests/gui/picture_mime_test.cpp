@@ -1,4 +1,4 @@
-#include "app/gui/picture_mime.h"
+#include "app/export/picture_mime.h"
 
 #include <QImage>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "app/gui/qt_canvas.h"
+#include "app/export/qt_canvas.h"
 
 #include <QImage>
 #include <QPainter>

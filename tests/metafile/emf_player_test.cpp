@@ -1,4 +1,5 @@
 #include "metafile/emf_player.h"
+#include "metafile/emf_writer.h"
 
 #include <gtest/gtest.h>
 

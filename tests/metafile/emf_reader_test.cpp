@@ -1,4 +1,5 @@
 #include "metafile/emf_reader.h"
+#include "metafile/emf_writer.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "base/format.h"
-#include "graph/record_reader.h"
+#include "records/record_reader.h"
 #include "metafile/emf_writer.h"
 
 namespace plotmint {

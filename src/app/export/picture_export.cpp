@@ -16,8 +16,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/gui/picture_mime.h"
-#include "app/gui/qt_canvas.h"
+#include "app/export/picture_mime.h"
+#include "app/export/qt_canvas.h"
 
 namespace plotmint {
 

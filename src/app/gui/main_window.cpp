@@ -20,9 +20,9 @@
 
 #include "app/core/table_dir.h"
 #include "app/gui/application.h"
-#include "app/gui/picture_mime.h"
+#include "app/export/picture_mime.h"
 #include "app/gui/preview_menu.h"
-#include "app/gui/qt_canvas.h"
+#include "app/export/qt_canvas.h"
 #include "base/format.h"
 #include "base/parse_int.h"
 #include "color/discovery.h"

@@ -7,7 +7,7 @@
 
 #include "app/export/picture_export.h"
 #include "app/gui/main_window.h"
-#include "app/gui/picture_mime.h"
+#include "app/export/picture_mime.h"
 #include "base/format.h"
 
 namespace plotmint {

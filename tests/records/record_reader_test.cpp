@@ -1,4 +1,4 @@
-#include "graph/record_reader.h"
+#include "records/record_reader.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

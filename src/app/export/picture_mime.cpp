@@ -1,4 +1,4 @@
-#include "app/gui/picture_mime.h"
+#include "app/export/picture_mime.h"
 
 #include <QBuffer>
 #include <QPainter>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/gui/qt_canvas.h"
+#include "app/export/qt_canvas.h"
 #include "app/export/picture_export.h"
 
 namespace plotmint {

@@ -1,4 +1,4 @@
-#include "graph/record_reader.h"
+#include "records/record_reader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
