@@ -22,13 +22,10 @@
 #include <memory>
 #include <string>
 
-#include "app/core/draw_run.h"
+#include "app/core/conversion.h"
 #include "call_log.h"
-#include "color/discovery.h"
-#include "color/grids.h"
-#include "records/record_reader.h"
-#include "graph/renderer.h"
 #include "metafile/emf_writer.h"
+#include "records/record_reader.h"
 
 using namespace plotmint;
 
@@ -65,47 +62,29 @@ int record(int argc, char** argv) {
         else if (o == "--vhline") vhline = std::atoi(argv[i + 1]);
     }
     NullLog log;
-    // The converter's start-up and discovery, through the grid cells as it does them.
-    HeldValues held;
-    GridCells tone_cells(122), line_cells(32);
-    auto show_tone = [&](const std::string& name) {
-        read_tone_table(name, table_dir, held.tone, log);
-        show_tone_cells(held.tone, tone_cells);
-    };
-    auto show_line = [&](const std::string& name) {
-        read_line_color_table(name, table_dir, held.line_color, log);
-        show_line_cells(held.line_color, line_cells);
-    };
-    show_tone(default_tone_path(table_dir));
-    show_line(default_line_path(table_dir));
-    find_color_table(graph, table_dir, true, DiscoveryCallbacks{show_tone, show_line}, log);
-    read_tone_cells(tone_cells, held.tone);
-    read_line_cells(line_cells, held.line_color);
-    const auto palette = expand_tone_palette(held.tone);
-    if (!palette) return 1;
-
-    RecordReader reader;
-    if (!reader.open(graph)) return 1;
-    Extent extent;
-    scan_extent(reader, extent);
-    RenderSettings s;
-    const int32_t margin = s.line_width[4];
-    s.vhline_flag = vhline;
-    s.hershey_choice = hershey;
-    s.tone_color = *palette;
-    s.line_color = held.line_color;
-    const int64_t width = int64_t{extent.xmax} - extent.xmin + 2 * int64_t{margin};
-    const int64_t height = int64_t{extent.ymax} - extent.ymin + 2 * int64_t{margin};
-    const Header h{kDefaultDisplay, metafile_frame(width, height, margin, kDefaultDisplay)};
+    // The converter's start-up, discovery and draw run, onto the call log.
+    Settings settings;
+    settings.vhline = vhline_mode_from_index(vhline);
+    settings.hershey = hershey_choice_from_index(hershey);
+    const DiscoveryCallbacks show = tables_into(settings, table_dir, log);
+    show.show_tone(default_tone_path(table_dir));
+    show.show_line(default_line_path(table_dir));
+    Conversion conversion(graph);
+    conversion.set_diagnostics(log);
+    conversion.find_color_tables(table_dir, true, show, log);
 
     std::FILE* out = std::fopen(calls, "wb");
     if (!out) {
         std::perror(calls);
         return 1;
     }
-    std::fwrite(&h, sizeof h, 1, out);
+    // The header is written once the run knows the frame; the calls follow it.
+    if (std::fseek(out, static_cast<long>(sizeof(Header)), SEEK_SET) != 0) return 1;
     bench::CallLogSurface surface(out);
-    make_metafile(reader, extent, margin, s, surface, log, log);
+    const DrawRunResult r = conversion.run(settings, PictureTarget::onto(surface), log);
+    if (!r.rendered) return 1;
+    const Header h{settings.display, r.frame};
+    if (std::fflush(out) != 0 || std::fseek(out, 0, SEEK_SET) != 0 || std::fwrite(&h, sizeof h, 1, out) != 1) return 1;
     if (std::fclose(out) != 0) return 1;
     return 0;
 }

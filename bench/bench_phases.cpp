@@ -10,26 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "app/core/draw_run.h"
-#include "color/discovery.h"
-#include "color/grids.h"
+#include "app/core/conversion.h"
 
 using namespace plotmint;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-class Settings final : public SettingsSource {
-public:
-    void read_line_width(std::array<int32_t, 5>& w) override { w = {12, 16, 20, 24, 28}; }
-    void read_vhline_pen(std::array<int32_t, 4>& p) override { p = {200, 200, 200, 1}; }
-    void read_tone_nodes(ToneTable& t) override { read_tone_cells(tone_cells, t); }
-    void read_line_colors(LineColorTable& c) override { read_line_cells(line_cells, c); }
-    int32_t vhline_flag() override { return vhline; }
-    int32_t hershey_choice() override { return hershey; }
-    GridCells tone_cells = GridCells(122), line_cells = GridCells(32);
-    int32_t vhline = 2, hershey = 1;
-};
 
 // CPU time of this process: on a busy machine it says more about the work than the clock.
 double cpu_ms() {
@@ -58,10 +44,11 @@ private:
     std::vector<Mark>& marks_;
 };
 
-const char* pass_name(int pass) {
+const char* pass_name(RunPass pass) {
     static const char* const names[] = {"?", "extent: text boxes", "extent: segments", "fill pass", "vhline pass",
                                         "line pass", "substitution pass", "read-back"};
-    return pass >= 1 && pass <= kRunPasses ? names[pass] : "?";
+    const int n = static_cast<int>(pass);
+    return n >= 1 && n <= kRunPasses ? names[n] : "?";
 }
 
 }  // namespace
@@ -74,13 +61,12 @@ int main(int argc, char** argv) {
     const std::string graph = argv[1];
     std::string table_dir = ".";
     Settings settings;
-    DrawRunOptions options;
-    options.keep_picture_bytes = false;
+    bool keep_bytes = false;
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--keep-bytes") options.keep_picture_bytes = true;
-        else if (a == "--hershey" && i + 1 < argc) settings.hershey = std::atoi(argv[++i]);
-        else if (a == "--vhline" && i + 1 < argc) settings.vhline = std::atoi(argv[++i]);
+        if (a == "--keep-bytes") keep_bytes = true;
+        else if (a == "--hershey" && i + 1 < argc) settings.hershey = hershey_choice_from_index(std::atoi(argv[++i]));
+        else if (a == "--vhline" && i + 1 < argc) settings.vhline = vhline_mode_from_index(std::atoi(argv[++i]));
         else table_dir = a;
     }
     std::vector<Mark> marks;
@@ -88,25 +74,18 @@ int main(int argc, char** argv) {
     marks.push_back({"start-up tables", start, cpu_ms()});
     MarkingLog log(marks);
     NullLog quiet;
-    options.diagnostics = &quiet;
-    int last_pass = 0;
-    options.progress = [&](int pass, uint64_t, uint64_t) {
-        if (pass != last_pass) marks.push_back({pass_name(pass), Clock::now(), cpu_ms()});
-        last_pass = pass;
-    };
-    HeldValues held;
-    auto show_tone = [&](const std::string& name) {
-        read_tone_table(name, table_dir, held.tone, quiet);
-        show_tone_cells(held.tone, settings.tone_cells);
-    };
-    auto show_line = [&](const std::string& name) {
-        read_line_color_table(name, table_dir, held.line_color, quiet);
-        show_line_cells(held.line_color, settings.line_cells);
-    };
-    show_tone(default_tone_path(table_dir));
-    show_line(default_line_path(table_dir));
-    find_color_table(graph, table_dir, true, DiscoveryCallbacks{show_tone, show_line}, log);
-    const DrawRunResult r = draw_run(graph, settings, held, options, log);
+    Conversion conversion(graph);
+    conversion.set_diagnostics(quiet);
+    RunPass last_pass{};
+    conversion.set_progress([&](const RunProgress& p) {
+        if (p.pass != last_pass) marks.push_back({pass_name(p.pass), Clock::now(), cpu_ms()});
+        last_pass = p.pass;
+    });
+    const DiscoveryCallbacks show = tables_into(settings, table_dir, quiet);
+    show.show_tone(default_tone_path(table_dir));
+    show.show_line(default_line_path(table_dir));
+    conversion.find_color_tables(table_dir, true, show, log);
+    const DrawRunResult r = conversion.run(settings, PictureTarget::file("graph.emf", keep_bytes), log);
     const auto end = Clock::now();
     marks.push_back({"end", end, cpu_ms()});
     for (size_t i = 0; i + 1 < marks.size(); ++i) {

@@ -1,7 +1,7 @@
 #pragma once
-// One whole conversion of a graph file held in memory, as the draw run does it: extent
-// scan, every pass of make_metafile onto an EmfWriter writing to memory, then the result
-// read back with the checked reader and played. The first 8 bytes of the input choose the
+// One whole conversion of a graph file held in memory, through the same Conversion every
+// front end uses: extent scan, every pass onto a metafile in memory, then the result read
+// back with the checked reader and played. The first 8 bytes of the input choose the
 // settings; the rest is the graph file.
 //
 //   byte 0: bits 0-1 vhline_flag (0..3), bits 2-3 Hershey choice (0..3), bit 4 play back,
@@ -23,56 +23,73 @@
 #include <string_view>
 #include <vector>
 
+#include "app/core/conversion.h"
 #include "base/log_sink.h"
 #include "fuzz_bytes.h"
-#include "records/record_reader.h"
-#include "graph/renderer.h"
 #include "metafile/emf_player.h"
 #include "metafile/emf_reader.h"
-#include "metafile/emf_writer.h"
+#include "records/record_reader.h"
 #include "scratch_file.h"
 
 namespace plotmint::fuzz {
 
-inline RenderSettings convert_settings(ByteReader& in, bool& play_back) {
-    RenderSettings s;
+// The palette a fuzz input draws with, given to the run as a full table of nodes (one per
+// tone, which expands to exactly these colours).
+inline ToneTable tone_nodes(const TonePalette& palette) {
+    ToneTable t;
+    t.count = kToneSlots;
+    for (int i = 0; i < kToneSlots; ++i) {
+        t.tone[static_cast<size_t>(i)] = i;
+        t.color[static_cast<size_t>(i)] = palette[static_cast<size_t>(i)];
+    }
+    return t;
+}
+
+inline Settings convert_settings(ByteReader& in, bool& play_back) {
+    Settings s;
     const uint8_t mode = in.byte();
-    s.vhline_flag = mode & 3;
-    s.hershey_choice = (mode >> 2) & 3;
+    // 3 stands for an index no radio item has, which draws like the first.
+    s.vhline = vhline_mode_from_index(mode & 3);
+    s.hershey = hershey_choice_from_index((mode >> 2) & 3);
     play_back = (mode & 0x10) != 0;
 
     const uint8_t widths = in.byte();
     // Held as int: GCC cannot tell byte-wide stores from stores into the reader and warns.
     std::array<int, 5> w{};
     for (auto& b : w) b = in.byte();
+    auto& width = s.widths.width;
     if (widths >= 192 && widths < 254) {
-        for (size_t i = 0; i < 5; ++i) s.line_width[i] = static_cast<int8_t>(w[i]) * 8;
+        for (size_t i = 0; i < 5; ++i) width[i] = static_cast<int8_t>(w[i]) * 8;
     } else if (widths == 254) {
-        s.line_width = {std::numeric_limits<int32_t>::max(), -1, 0, std::numeric_limits<int32_t>::min(),
-                        std::numeric_limits<int32_t>::max()};
+        width = {std::numeric_limits<int32_t>::max(), -1, 0, std::numeric_limits<int32_t>::min(),
+                 std::numeric_limits<int32_t>::max()};
     } else if (widths == 255) {
-        s.line_width = {1, 2, 3, 4, std::numeric_limits<int32_t>::min()};
+        width = {1, 2, 3, 4, std::numeric_limits<int32_t>::min()};
     }
 
     // The draw run's palettes: a grey ramp and numbered line colours, then a few entries
     // replaced by markers or hostile values, as edited grids may hold them.
-    for (int i = 0; i <= 100; ++i) s.tone_color[i] = Rgb{i * 2, i * 2, i * 2};
-    for (int i = 101; i <= 120; ++i) s.tone_color[i] = Rgb{128, 128, 128};
+    TonePalette tones{};
+    for (int i = 0; i <= 100; ++i) tones[i] = Rgb{i * 2, i * 2, i * 2};
+    for (int i = 101; i <= 120; ++i) tones[i] = Rgb{128, 128, 128};
     for (int i = 0; i < kLineColors; ++i) s.line_color[i] = Rgb{i * 8, 255 - i * 8, i};
+    std::array<int32_t, 4> pen{s.vhline_pen.color.r, s.vhline_pen.color.g, s.vhline_pen.color.b, s.vhline_pen.width};
     const uint8_t seed = in.byte();
     Perturb p(seed);
     for (int k = 0; k < (seed & 15); ++k) {
         const uint32_t which = p.below(3);
         if (which == 0) {
-            Rgb& c = s.tone_color[p.below(kToneSlots)];
+            Rgb& c = tones[p.below(kToneSlots)];
             c = Rgb{p.component(), p.component(), p.component()};
         } else if (which == 1) {
             Rgb& c = s.line_color[p.below(kLineColors)];
             c = Rgb{p.component(), p.component(), p.component()};
         } else {
-            s.vhline_pen[p.below(4)] = p.component();
+            pen[p.below(4)] = p.component();
         }
     }
+    s.vhline_pen = VhlinePen{Rgb{pen[0], pen[1], pen[2]}, pen[3]};
+    s.tone = tone_nodes(tones);
     return s;
 }
 
@@ -140,59 +157,48 @@ inline std::string check_reading(RecordReader& reader, const PlainReading& plain
 
 struct Converted {
     Extent extent;
-    bool closed = false;
+    bool closed = false;  // the metafile was complete (a picture too large is refused)
     std::string bytes;
+    std::string read_error;
 };
 
-inline Converted convert_with(RecordReader& reader, const RenderSettings& settings) {
+inline Converted converted(const DrawRunResult& r) {
     Converted out;
-    Extent& extent = out.extent;
-    scan_extent(reader, extent);
-
-    const int32_t margin = settings.line_width[4];
-    const int64_t width = static_cast<int64_t>(extent.xmax) - extent.xmin + 2 * static_cast<int64_t>(margin);
-    const int64_t height = static_cast<int64_t>(extent.ymax) - extent.ymin + 2 * static_cast<int64_t>(margin);
-    const Rect frame = metafile_frame(width, height, margin, kDefaultDisplay);
-
-    MemorySink sink;
-    NullLog log, diagnostics;
-    EmfWriter writer(sink, kDefaultDisplay, frame);
-    make_metafile(reader, extent, margin, settings, writer, log, diagnostics);
-    out.closed = writer.close();
-    // The writer counts what it wrote; a mismatch shows as a picture that does not read back.
-    if (out.closed && writer.size() != sink.bytes.size()) sink.bytes += "size mismatch";
-    out.bytes = std::move(sink.bytes);
+    out.extent = r.extent;
+    out.closed = r.picture.has_value() || !r.written_bytes.empty();
+    out.bytes = r.picture ? r.picture->bytes : r.written_bytes;
+    out.read_error = r.read_error;
     return out;
 }
 
 // The graph file on disk, read through the record file: a first pass parses the text and
 // stores the records, the passes after it read them back (and resume parsing where an
 // earlier pass stopped). Every pass must give exactly what the text gives.
-inline std::string convert_from_file(std::string_view graph, const RenderSettings& settings, bool hand_over,
+inline std::string convert_from_file(std::string_view graph, const Settings& settings, bool hand_over,
                                      uint8_t first_records, const Converted& expected) {
     static ScratchFile file;
     file.assign(graph);
-    RecordReader::release_parked_cache();
-    if (hand_over) {
-        // Discovery reads up to -999 and closes; the draw run then takes its record file.
-        RecordReader first;
-        first.set_cache_threshold(0);
-        if (!first.open(file.path())) return "the graph file does not open";
-        Record r;
-        for (int i = 0; i < first_records && first.read_record(r); ++i) {
-        }
-    }
-    RecordReader reader;
+    Conversion conversion(file.path());
+    RecordReader& reader = conversion.reader();
     reader.set_cache_threshold(0);
-    if (!reader.open(file.path())) return "the graph file does not open";
-    const Converted got = convert_with(reader, settings);
+    if (hand_over) {
+        // Discovery reads up to -999 and closes; the draw run then reads its records.
+        if (!reader.open(file.path())) return "the graph file does not open";
+        Record r;
+        for (int i = 0; i < first_records && reader.read_record(r); ++i) {
+        }
+        reader.close();
+    }
+    NullLog log, diagnostics;
+    conversion.set_diagnostics(diagnostics);
+    const Converted got = converted(conversion.run(settings, PictureTarget::memory(), log));
     // Two more passes, both from the records the conversion left in the record file.
+    if (!reader.open(file.path())) return "the graph file does not open again";
     const PlainReading plain = read_plainly(graph);
     for (int pass = 0; pass < 2; ++pass) {
         const std::string misread = check_reading(reader, plain);
         if (!misread.empty()) return misread + " (through the record file)";
     }
-    RecordReader::release_parked_cache();
     const Extent& a = got.extent;
     const Extent& b = expected.extent;
     if (a.xmin != b.xmin || a.xmax != b.xmax || a.ymin != b.ymin || a.ymax != b.ymax)
@@ -207,25 +213,29 @@ inline std::string convert_one(const uint8_t* data, size_t size) {
     bool play_back = false;
     const uint8_t mode = data && size > 0 ? data[0] : 0;
     const uint8_t first_records = size > 7 ? data[7] : 0;
-    const RenderSettings settings = convert_settings(in, play_back);
+    const Settings settings = convert_settings(in, play_back);
 
-    RecordReader reader;
-    reader.open_memory(std::string(in.rest()));
-    const std::string misread = check_reading(reader, read_plainly(in.rest()));
-    if (!misread.empty()) return misread;
-    const Converted converted = convert_with(reader, settings);
+    {
+        RecordReader reader;
+        reader.open_memory(std::string(in.rest()));
+        const std::string misread = check_reading(reader, read_plainly(in.rest()));
+        if (!misread.empty()) return misread;
+    }
+    Conversion conversion = Conversion::of_text(std::string(in.rest()));
+    NullLog log, diagnostics;
+    conversion.set_diagnostics(diagnostics);
+    const DrawRunResult result = conversion.run(settings, PictureTarget::memory(), log);
+    const Converted drawn = converted(result);
     if (mode & 0x20) {
-        const std::string wrong = convert_from_file(in.rest(), settings, (mode & 0x40) != 0, first_records, converted);
+        const std::string wrong = convert_from_file(in.rest(), settings, (mode & 0x40) != 0, first_records, drawn);
         if (!wrong.empty()) return wrong;
     }
-    if (!converted.closed) return {};  // a refused picture (too large, too many objects) is a result too
-
-    std::string error;
-    const auto picture = read_emf(converted.bytes, error);
-    if (!picture) return "our own metafile does not read back: " + error;
+    if (!drawn.closed) return {};  // a refused picture (too large, too many objects) is a result too
+    if (!result.picture) return "our own metafile does not read back: " + drawn.read_error;
     if (!play_back) return {};
+    std::string error;
     NullCanvas canvas;
-    if (!play_emf(*picture, canvas, &error)) return "our own metafile does not play: " + error;
+    if (!play_emf(*result.picture, canvas, &error)) return "our own metafile does not play: " + error;
     if (canvas.mismatched()) return "text advances and characters differ in number";
     return {};
 }

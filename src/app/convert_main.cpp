@@ -14,14 +14,13 @@
 #include <vector>
 
 #include "app/cli/progress_line.h"
-#include "app/core/draw_run.h"
+#include "app/core/conversion.h"
 #include "app/core/table_dir.h"
 #include "base/format.h"
 #include "base/log_sink.h"
 #include "base/parse_int.h"
-#include "color/discovery.h"
-#include "color/grids.h"
 #include "color/tables.h"
+#include "graph/settings.h"
 
 #include "app/export/picture_format.h"
 
@@ -118,11 +117,8 @@ struct Options {
     bool quiet = false;
     std::optional<std::string> tone, line, table_dir;
     bool discovery = true;
-    std::array<int32_t, 5> widths{12, 16, 20, 24, 28};
-    int32_t vhline = 2;
-    std::array<int32_t, 4> vhline_pen{200, 200, 200, 1};
-    int32_t hershey = 1;
-    ReferenceDisplay display = kDefaultDisplay;
+    // Pen widths, line modes and the display; the tables come from the files at each run.
+    Settings drawing;
 };
 
 struct UsageError {
@@ -234,18 +230,19 @@ Options parse_options(int argc, char** argv, bool& exit_now) {
             flag();
             o.discovery = false;
         } else if (arg == "--widths") {
-            o.widths = parse_list<5>(arg, need());
+            o.drawing.widths.width = parse_list<5>(arg, need());
         } else if (arg == "--vhline") {
-            o.vhline = parse_choice(arg, need());
+            o.drawing.vhline = vhline_mode_from_index(parse_choice(arg, need()));
         } else if (arg == "--vhline-pen") {
-            o.vhline_pen = parse_list<4>(arg, need());
+            const auto p = parse_list<4>(arg, need());
+            o.drawing.vhline_pen = VhlinePen{Rgb{p[0], p[1], p[2]}, p[3]};
         } else if (arg == "--hershey") {
-            o.hershey = parse_choice(arg, need());
+            o.drawing.hershey = hershey_choice_from_index(parse_choice(arg, need()));
         } else if (arg == "--display") {
             auto d = parse_list<4>(arg, need());
             for (int32_t v : d)
                 if (v <= 0) throw UsageError{arg + ": every value must be above 0"};
-            o.display = ReferenceDisplay{d[0], d[1], d[2], d[3]};
+            o.drawing.display = ReferenceDisplay{d[0], d[1], d[2], d[3]};
         } else {
             throw UsageError{strformat("unknown option '%s'", argv[i])};
         }
@@ -279,27 +276,6 @@ std::string program_directory(const char* argv0) {
     if (ec) exe = std::filesystem::absolute(argv0, ec);
     return exe.parent_path().string();
 }
-
-// The grids of the window, kept as cell text so a run reads them back exactly as the
-// window would.
-class GridSettings final : public SettingsSource {
-public:
-    explicit GridSettings(const Options& o) : o_(o) {
-        tone_cells.assign(122, {});
-        line_cells.assign(32, {});
-    }
-    void read_line_width(std::array<int32_t, 5>& w) override { w = o_.widths; }
-    void read_vhline_pen(std::array<int32_t, 4>& p) override { p = o_.vhline_pen; }
-    void read_tone_nodes(ToneTable& t) override { read_tone_cells(tone_cells, t); }
-    void read_line_colors(LineColorTable& c) override { read_line_cells(line_cells, c); }
-    int32_t vhline_flag() override { return o_.vhline; }
-    int32_t hershey_choice() override { return o_.hershey; }
-
-    GridCells tone_cells, line_cells;
-
-private:
-    const Options& o_;
-};
 
 // Standard error as the Hershey layout writes it: the text as is, its own "\n" included.
 class RawStream final : public LogSink {
@@ -344,7 +320,7 @@ public:
 
 private:
     bool write_picture(const Job& job, const EmfPicture& picture);
-    RunProgress progress_reporter(const std::string& graph_file);
+    ProgressHandler progress_reporter(const std::string& graph_file);
 
     const Options& options_;
     std::string table_dir_;
@@ -361,35 +337,25 @@ private:
 
 bool Converter::convert(const Job& job) {
     // Every conversion starts from the start-up tables, as a separate program run would.
-    GridSettings grids(options_);
-    HeldValues held;
+    Settings settings = options_.drawing;
+    const DiscoveryCallbacks show = tables_into(settings, table_dir_, log_);
+    show.show_tone(options_.tone ? *options_.tone : default_tone_path(table_dir_));
+    show.show_line(options_.line ? *options_.line : default_line_path(table_dir_));
 
-    auto show_tone = [&](const std::string& name) {
-        read_tone_table(name, table_dir_, held.tone, log_);
-        show_tone_cells(held.tone, grids.tone_cells);
-    };
-    auto show_line = [&](const std::string& name) {
-        read_line_color_table(name, table_dir_, held.line_color, log_);
-        show_line_cells(held.line_color, grids.line_cells);
-    };
-    show_tone(options_.tone ? *options_.tone : default_tone_path(table_dir_));
-    show_line(options_.line ? *options_.line : default_line_path(table_dir_));
+    Conversion conversion(job.graph_file);
+    conversion.set_diagnostics(diagnostics_);
+    if (progress_.enabled()) conversion.set_progress(progress_reporter(job.graph_file));
+    conversion.find_color_tables(table_dir_, options_.discovery, show, log_);
 
-    find_color_table(job.graph_file, table_dir_, options_.discovery, DiscoveryCallbacks{show_tone, show_line}, log_);
-
-    DrawRunOptions run_options;
     // The other formats are played back from the metafile the run writes where it always does.
-    run_options.output_path = job.format == PictureFormat::emf ? job.output : std::string("graph.emf");
-    run_options.display = options_.display;
-    run_options.diagnostics = &diagnostics_;
+    const std::string metafile = job.format == PictureFormat::emf ? job.output : std::string("graph.emf");
     // An EMF is only checked, as it streams from the file; only the other formats need its bytes.
-    run_options.keep_picture_bytes = job.format != PictureFormat::emf;
-    if (progress_.enabled()) run_options.progress = progress_reporter(job.graph_file);
-    const DrawRunResult result = draw_run(job.graph_file, grids, held, run_options, log_);
+    const DrawRunResult result =
+        conversion.run(settings, PictureTarget::file(metafile, job.format != PictureFormat::emf), log_);
     progress_.clear();
 
     if (result.rendered && !result.picture && !result.read_error.empty())
-        note(strformat("%s: %s.", run_options.output_path.c_str(), result.read_error.c_str()));
+        note(strformat("%s: %s.", metafile.c_str(), result.read_error.c_str()));
     if (!result.picture) return false;
     // An abandoned drawing is written as far as it went, like its metafile, but not counted
     // as converted.
@@ -397,8 +363,8 @@ bool Converter::convert(const Job& job) {
     return written && result.finished && !result.abandoned;
 }
 
-const char* pass_name(int pass) {
-    switch (static_cast<RunPass>(pass)) {
+const char* pass_name(RunPass pass) {
+    switch (pass) {
         case RunPass::extent_text: return "extent of the text";
         case RunPass::extent_segments: return "extent";
         case RunPass::fill: return "fills";
@@ -412,15 +378,16 @@ const char* pass_name(int pass) {
 
 // Shows the run's passes on the status line once the run has taken a moment (a quick one
 // shows nothing), and then at most ten times a second.
-RunProgress Converter::progress_reporter(const std::string& graph_file) {
+ProgressHandler Converter::progress_reporter(const std::string& graph_file) {
     using clock = std::chrono::steady_clock;
     const auto start = clock::now();
     auto last = clock::time_point{};
-    return [this, graph_file, start, last](int pass, uint64_t done, uint64_t total) mutable {
+    return [this, graph_file, start, last](const RunProgress& p) mutable {
         const auto now = clock::now();
         if (now - start < std::chrono::milliseconds(250) || now - last < std::chrono::milliseconds(100)) return;
         last = now;
-        progress_.show(progress_text(graph_file, pass, kRunPasses, pass_name(pass), done, total));
+        progress_.show(progress_text(graph_file, static_cast<int>(p.pass), kRunPasses, pass_name(p.pass),
+                                     p.bytes_done, p.bytes_total));
     };
 }
 

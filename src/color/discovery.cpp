@@ -6,7 +6,6 @@
 
 #include "base/format.h"
 #include "color/tables.h"
-#include "records/record_reader.h"
 
 namespace plotmint {
 
@@ -48,8 +47,8 @@ std::string shown_name(std::string_view name, bool overflowed) {
 // A file that ends inside a name (no record 35, or an item that is not an integer) ends
 // the scan, and the partial name is not loaded: half a name would pick some other table.
 // A refused name loads nothing and does not count as found.
-void find_color_table(const std::string& graph_file, const std::string& program_dir, bool enabled,
-                      const DiscoveryCallbacks& show, LogSink& log) {
+void find_color_table(const std::string& graph_file, RecordReader& reader, const std::function<bool()>& open,
+                      const std::string& program_dir, bool enabled, const DiscoveryCallbacks& show, LogSink& log) {
     if (!enabled) return;
     if (graph_file.empty()) {
         log.log_line("File name is empty.");
@@ -58,9 +57,8 @@ void find_color_table(const std::string& graph_file, const std::string& program_
     log.log_line(strformat("open %s for searching color table name.", graph_file.c_str()));
 
     std::error_code ec;
-    RecordReader reader;
     if (graph_file.find('\0') != std::string::npos ||
-        std::filesystem::is_directory(graph_file, ec) || !reader.open(graph_file)) {
+        std::filesystem::is_directory(graph_file, ec) || !open()) {
         log.log_line("Cannot open file.");
         return;
     }
@@ -95,6 +93,12 @@ void find_color_table(const std::string& graph_file, const std::string& program_
     }
     reader.close();
     log.log_line(found ? "find color table." : "no color table.");
+}
+
+void find_color_table(const std::string& graph_file, const std::string& program_dir, bool enabled,
+                      const DiscoveryCallbacks& show, LogSink& log) {
+    RecordReader reader;
+    find_color_table(graph_file, reader, [&] { return reader.open(graph_file); }, program_dir, enabled, show, log);
 }
 
 }  // namespace plotmint

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/log_sink.h"
+#include "records/record_reader.h"
 
 namespace plotmint {
 
@@ -14,6 +15,13 @@ struct DiscoveryCallbacks {
     std::function<void(const std::string& line_path)> show_line;
 };
 
+// Reads the graph file through `reader`, which `open` opens on it (false when it cannot be
+// read). The reader is the draw run's own, so a draw run that follows on the same file reads
+// the records this reading made (see RecordReader::open).
+void find_color_table(const std::string& graph_file, RecordReader& reader, const std::function<bool()>& open,
+                      const std::string& program_dir, bool enabled, const DiscoveryCallbacks& show, LogSink& log);
+
+// The same through a reader of its own, which opens the file by its name.
 void find_color_table(const std::string& graph_file, const std::string& program_dir, bool enabled,
                       const DiscoveryCallbacks& show, LogSink& log);
 

@@ -25,7 +25,8 @@ void extend(Extent& e, int32_t x, int32_t y) {
 }
 
 // The boxes of all text blocks before end_of_plot.
-void scan_text_boxes(RecordReader& reader, Extent& extent) {
+void scan_text_boxes(RecordReader& reader, Extent& extent, const PassStart& on_pass) {
+    if (on_pass) on_pass(RunPass::extent_text);
     reader.rewind();
     bool found = false;
     Extent text;
@@ -66,8 +67,9 @@ void scan_text_boxes(RecordReader& reader, Extent& extent) {
 
 }  // namespace
 
-void scan_extent(RecordReader& reader, Extent& extent) {
-    scan_text_boxes(reader, extent);
+void scan_extent(RecordReader& reader, Extent& extent, const PassStart& on_pass) {
+    scan_text_boxes(reader, extent, on_pass);
+    if (on_pass) on_pass(RunPass::extent_segments);
     reader.rewind();
     // Each draw_to adds the previous point and its own. When the previous point is that
     // of an earlier draw_to it is in already, so only a point a move_to set (or the (0, 0)
@@ -97,6 +99,12 @@ Rect metafile_frame(int64_t width, int64_t height, int32_t margin, const Referen
     const double vs = hundredths_mm_per_unit_y(d);
     return Rect{0, 0, trunc_to_int(static_cast<double>(width + margin) * hs),
                 trunc_to_int(static_cast<double>(height + margin) * vs)};
+}
+
+Rect picture_frame(const Extent& e, int32_t margin, const ReferenceDisplay& display) {
+    const int64_t width = static_cast<int64_t>(e.xmax) - e.xmin + 2 * static_cast<int64_t>(margin);
+    const int64_t height = static_cast<int64_t>(e.ymax) - e.ymin + 2 * static_cast<int64_t>(margin);
+    return metafile_frame(width, height, margin, display);
 }
 
 }  // namespace plotmint

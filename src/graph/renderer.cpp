@@ -20,20 +20,20 @@ constexpr size_t kHersheyBuffer = 300;
 
 class Renderer {
 public:
-    Renderer(RecordReader& reader, const Extent& extent, int32_t margin, const RenderSettings& s,
-             Surface& surface, LogSink& log, LogSink& diagnostics)
-        : reader_(reader), s_(s), surface_(surface), log_(log),
-          ctx_{surface, log, diagnostics, extent.xmin, extent.ymax, margin, {}} {}
+    Renderer(RecordReader& reader, const Extent& extent, const Settings& s, const TonePalette& tone_color,
+             Surface& surface, LogSink& log, LogSink& diagnostics, const PassStart& on_pass)
+        : reader_(reader), s_(s), tone_color_(tone_color), surface_(surface), log_(log), on_pass_(on_pass),
+          ctx_{surface, log, diagnostics, extent.xmin, extent.ymax, s.widths.margin(), nullptr} {}
 
     RenderOutcome run() {
         setup();
         fill_pass();
         if (abandoned_) return RenderOutcome::abandoned;
         current_ = s_.line_color[1];
-        if (s_.vhline_flag == 1 || s_.vhline_flag == 2) vhline_pass();
+        if (replaces_vhline_blocks(s_.vhline)) vhline_pass();
         line_pass();
         if (abandoned_) return RenderOutcome::abandoned;
-        if (s_.hershey_choice > 0) substitution_pass();
+        if (replaces_hershey_text(s_.hershey)) substitution_pass();
         return RenderOutcome::finished;
     }
 
@@ -69,7 +69,7 @@ private:
         }
     }
 
-    int32_t current_width() const { return s_.line_width[static_cast<size_t>(width_index_ - 1)]; }
+    int32_t current_width() const { return s_.widths[static_cast<size_t>(width_index_ - 1)]; }
 
     void select_line_color(int32_t index) {
         if (index < 0 || index >= kLineColors) {
@@ -91,7 +91,7 @@ private:
     }
 
     Rgb fill_color(int32_t tone) const {
-        const Rgb& e = s_.tone_color[static_cast<size_t>(tone)];
+        const Rgb& e = tone_color_[static_cast<size_t>(tone)];
         if (e.r == -1) return Rgb{255, 255, 255};
         if (e.r == -2) return last_explicit_;
         return e;
@@ -100,8 +100,9 @@ private:
     // Graph point to metafile units, computed wide. A point that does not fit the
     // metafile's 32-bit coordinates is reported once and its drawing call is skipped.
     bool map(int32_t x, int32_t y, Point& p) {
-        const int64_t X = static_cast<int64_t>(x) - ctx_.xmin + ctx_.margin;
-        const int64_t Y = static_cast<int64_t>(ctx_.ymax) - y + ctx_.margin;
+        const PictureMapping m = ctx_.mapping();
+        const int64_t X = m.x(static_cast<int64_t>(x));
+        const int64_t Y = m.y(static_cast<int64_t>(y));
         constexpr int64_t lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
         if (X < lo || X > hi || Y < lo || Y > hi) {
             if (!warned_coordinate_) {
@@ -161,14 +162,19 @@ private:
         if (fill_mode == 2)
             replace_pen(PenStyle::solid, current_width(), pack_color(current_));
         else
-            replace_pen(PenStyle::solid, s_.line_width[0], pack_color(fill));
+            replace_pen(PenStyle::solid, s_.widths[0], pack_color(fill));
         replace_brush(pack_color(fill));
         if (n >= 2 && !outside) surface_.polygon(std::span<const Point>(vertices_.data(), n - 1));
     }
 
     // ---- passes ------------------------------------------------------------------------
-    void fill_pass() {
+    void start(RunPass pass) {
+        if (on_pass_) on_pass_(pass);
         reader_.rewind();
+    }
+
+    void fill_pass() {
+        start(RunPass::fill);
         Record r;
         while (!abandoned_ && reader_.read_record(r)) {
             switch (r.code) {
@@ -181,13 +187,11 @@ private:
     }
 
     void vhline_pass() {
-        reader_.rewind();
-        if (s_.vhline_flag == 1) {
+        start(RunPass::vhline);
+        if (s_.vhline == VhlineMode::dotted)
             replace_pen(PenStyle::dot, 1, pack_color(current_));
-        } else {
-            const Rgb c{s_.vhline_pen[0], s_.vhline_pen[1], s_.vhline_pen[2]};
-            replace_pen(PenStyle::solid, s_.vhline_pen[3], pack_color(c));
-        }
+        else
+            replace_pen(PenStyle::solid, s_.vhline_pen.width, pack_color(s_.vhline_pen.color));
         Record r;
         while (reader_.read_record(r)) {
             if (r.code != code::vhline_begin) continue;
@@ -205,9 +209,9 @@ private:
     void line_pass() {
         current_ = s_.line_color[1];
         width_index_ = 1;
-        replace_pen(PenStyle::solid, s_.line_width[0], pack_color(current_));
+        replace_pen(PenStyle::solid, s_.widths[0], pack_color(current_));
         surface_.set_text_color(pack_color(current_));
-        reader_.rewind();
+        start(RunPass::line);
         Record r;
         Point p;
         while (!abandoned_ && reader_.read_record(r)) {
@@ -231,10 +235,10 @@ private:
                 skip_block(code::fill_end);
                 break;
             case code::hershey_begin:
-                if (s_.hershey_choice > 0) skip_block(code::hershey_end);
+                if (replaces_hershey_text(s_.hershey)) skip_block(code::hershey_end);
                 break;
             case code::vhline_begin:
-                if (s_.vhline_flag == 1 || s_.vhline_flag == 2) skip_block(code::vhline_end);
+                if (replaces_vhline_blocks(s_.vhline)) skip_block(code::vhline_end);
                 break;
             case code::text_begin:
                 draw_text_block(r.a);
@@ -267,14 +271,14 @@ private:
             }
         }
         if (!closed) return;  // cut off by the end of the file
-        const std::string name = nameconv(font_no, log_);
+        const PsFont& font = nameconv(font_no, log_);
         ps_text_out(ctx_, static_cast<double>(b.a), static_cast<double>(b.b), static_cast<double>(a.a),
-                    a.b * 0.1, name, text_);
+                    a.b * 0.1, plain(font), text_);
     }
 
     void substitution_pass() {
-        set_hershey_font(ctx_, s_.hershey_choice == 1 ? "Helvetica" : "Times-Roman");
-        reader_.rewind();
+        set_hershey_font(ctx_, ps_font(s_.hershey == HersheyChoice::arial ? PsFontId::helvetica : PsFontId::times_roman));
+        start(RunPass::substitution);
         Record r;
         while (reader_.read_record(r)) {
             if (r.code == code::set_color) {
@@ -306,9 +310,11 @@ private:
     }
 
     RecordReader& reader_;
-    const RenderSettings& s_;
+    const Settings& s_;
+    const TonePalette& tone_color_;
     Surface& surface_;
     LogSink& log_;
+    const PassStart& on_pass_;
     RenderContext ctx_;
 
     Rgb last_explicit_{}, current_{};
@@ -323,10 +329,10 @@ private:
 
 }  // namespace
 
-RenderOutcome make_metafile(RecordReader& reader, const Extent& extent, int32_t margin,
-                            const RenderSettings& settings, Surface& surface, LogSink& log,
-                            LogSink& diagnostics) {
-    Renderer renderer(reader, extent, margin, settings, surface, log, diagnostics);
+RenderOutcome make_metafile(RecordReader& reader, const Extent& extent, const Settings& settings,
+                            const TonePalette& tone_color, Surface& surface, LogSink& log,
+                            LogSink& diagnostics, const PassStart& on_pass) {
+    Renderer renderer(reader, extent, settings, tone_color, surface, log, diagnostics, on_pass);
     return renderer.run();
 }
 

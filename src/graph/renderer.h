@@ -1,13 +1,14 @@
 #pragma once
 // make_metafile and the extent scan: a graph file, read in passes, becomes drawing calls.
-#include <array>
 #include <cstdint>
+#include <functional>
 
+#include "base/geometry.h"
 #include "base/log_sink.h"
 #include "color/tables.h"
-#include "records/record_reader.h"
-#include "metafile/emf_writer.h"
+#include "graph/settings.h"
 #include "metafile/surface.h"
+#include "records/record_reader.h"
 
 namespace plotmint {
 
@@ -15,29 +16,39 @@ struct Extent {
     int32_t xmin = 10480, xmax = 0, ymin = 10480, ymax = 0;
 };
 
-// Text boxes first (up to -999), then every draw_to segment of the whole file.
-void scan_extent(RecordReader& reader, Extent& extent);
-
-struct RenderSettings {
-    std::array<int32_t, 5> line_width{12, 16, 20, 24, 28};
-    int32_t vhline_flag = 2;
-    TonePalette tone_color{};
-    LineColorTable line_color{};
-    std::array<int32_t, 4> vhline_pen{200, 200, 200, 1};
-    int32_t hershey_choice = 1;  // 0 strokes, 1 Arial, 2 Times New Roman
+// The passes of a draw run over the graph file, in the order they run, and the read-back of
+// the picture after them. A pass the settings switch off does not run, and an abandoned
+// render runs no later pass.
+enum class RunPass : int {
+    extent_text = 1,      // text boxes of the extent scan
+    extent_segments = 2,  // draw_to segments of the extent scan
+    fill = 3,
+    vhline = 4,
+    line = 5,
+    substitution = 6,
+    read_back = 7,  // the picture read back and checked
 };
+constexpr int kRunPasses = 7;
+
+// Told as each pass starts, before it rewinds the reader.
+using PassStart = std::function<void(RunPass)>;
+
+// Text boxes first (up to -999), then every draw_to segment of the whole file.
+void scan_extent(RecordReader& reader, Extent& extent, const PassStart& on_pass = {});
 
 // rclFrame in hundredths of a millimetre: one margin beyond width and height.
 Rect metafile_frame(int64_t width, int64_t height, int32_t margin, const ReferenceDisplay& display);
+// The picture is the extent with a margin on every side; its frame as metafile_frame gives it.
+Rect picture_frame(const Extent& extent, int32_t margin, const ReferenceDisplay& display);
 
 enum class RenderOutcome { finished, abandoned };
 
 // Runs the fill, vhline, line and substitution passes onto `surface`, starting with the
-// set-up calls (background mode, null pen, black brush). The caller creates the surface
-// and closes it afterwards, also after an abandoned render, so the picture drawn up to
-// the failure is kept.
-RenderOutcome make_metafile(RecordReader& reader, const Extent& extent, int32_t margin,
-                            const RenderSettings& settings, Surface& surface, LogSink& log,
-                            LogSink& diagnostics);
+// set-up calls (background mode, null pen, black brush). The margin is the fifth pen width.
+// The caller creates the surface and closes it afterwards, also after an abandoned render,
+// so the picture drawn up to the failure is kept.
+RenderOutcome make_metafile(RecordReader& reader, const Extent& extent, const Settings& settings,
+                            const TonePalette& tone_color, Surface& surface, LogSink& log,
+                            LogSink& diagnostics, const PassStart& on_pass = {});
 
 }  // namespace plotmint

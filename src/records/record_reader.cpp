@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <system_error>
 
 #if defined(__SSE2__)
@@ -151,22 +150,16 @@ struct RecordReader::Cache {
     timespec mtime{}, ctime{};
 };
 
-namespace {
-std::mutex g_parked_mutex;
-std::unique_ptr<RecordReader::Cache> g_parked;
-}  // namespace
-
-void RecordReader::release_parked_cache() {
-    std::unique_ptr<Cache> dropped;
-    std::lock_guard lock(g_parked_mutex);
-    dropped = std::move(g_parked);
-}
-
 // Not zero-filled: only bytes below len_ are read, and buf_[len_] always holds a terminator.
 // Filling a megabyte that the first read overwrites anyway costs more than small files take.
 RecordReader::RecordReader() : buf_(new char[kBufferSize + 1]) { buf_[0] = '\0'; }
 
-RecordReader::~RecordReader() { close(); }
+RecordReader::~RecordReader() { release(); }
+
+void RecordReader::release() {
+    close();
+    cache_.reset();
+}
 
 bool RecordReader::open(const std::string& path) {
     close();
@@ -177,12 +170,10 @@ bool RecordReader::open(const std::string& path) {
     struct stat st {};
     const bool have_stat = ::fstat(::fileno(file_), &st) == 0;
     size_ = have_stat && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    // The record file of an earlier opening stays good while the file is the same one and
+    // unchanged since.
+    if (cache_ && !(have_stat && S_ISREG(st.st_mode) && cache_->same_file(st))) cache_.reset();
     if (have_stat && S_ISREG(st.st_mode)) {
-        {
-            std::lock_guard lock(g_parked_mutex);
-            if (g_parked && g_parked->same_file(st)) cache_ = std::move(g_parked);
-            g_parked.reset();
-        }
         if (!cache_ && size_ >= cache_threshold_) {
             const int fd = make_record_file();
             if (fd >= 0) {
@@ -206,7 +197,7 @@ bool RecordReader::open(const std::string& path) {
 }
 
 void RecordReader::open_memory(std::string data) {
-    close();
+    release();
     memory_ = std::move(data);
     from_memory_ = true;
     size_ = memory_.size();
@@ -218,11 +209,8 @@ void RecordReader::close() {
     if (cache_) {
         if (appending_) cache_->frontier = consumed_ + pos_;
         appending_ = false;
-        if (cache_->flush() && (cache_->records > 0 || cache_->complete)) {
-            std::lock_guard lock(g_parked_mutex);
-            g_parked = std::move(cache_);
-        }
-        cache_.reset();
+        // Kept for the next open() of the same file; one that holds nothing is of no use.
+        if (!cache_->flush() || !(cache_->records > 0 || cache_->complete)) cache_.reset();
     }
     if (file_) std::fclose(file_);
     file_ = nullptr;

@@ -7,9 +7,9 @@
 // binary form, to an unlinked temporary file, and the passes after it read the records
 // back from there through a fixed buffer. Every pass yields exactly the same records and
 // ends exactly as the text would make it end (including an item that is not an integer);
-// only the work per record differs. A reader that is closed leaves its record file to the
-// next reader opened on the same, unchanged file (colour-table discovery is followed by
-// the draw run), until release_parked_cache() is called.
+// only the work per record differs. A reader that is closed keeps its record file for its
+// next open() of the same, unchanged file (colour-table discovery and the draw run after it
+// read through one reader), until release() or its destruction.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -46,10 +46,14 @@ public:
     RecordReader(const RecordReader&) = delete;
     RecordReader& operator=(const RecordReader&) = delete;
 
+    // Opens `path`; a record file kept from the last opening is used again when `path` is
+    // still the same, unchanged file, and dropped otherwise.
     bool open(const std::string& path);
     // Reads from memory instead of a file (tests, fuzzers). Memory is never cached.
     void open_memory(std::string data);
     void close();
+    // close(), and the record file goes too.
+    void release();
     bool is_open() const;
 
     // Back to the start of the file; the next read_record gives the first record.
@@ -95,10 +99,6 @@ public:
     void set_cache_threshold(uint64_t bytes) { cache_threshold_ = bytes; }
     // Whether the records of this pass come from the record file (tests).
     bool reading_cached_records() const { return mode_ == Mode::cache; }
-
-    // Drops a record file left by a closed reader. The draw run calls it when it ends so
-    // that no temporary file outlives the run.
-    static void release_parked_cache();
 
     struct Cache;  // the binary record file of one graph file
 

@@ -1,40 +1,13 @@
-#include <mutex>
-
 #include "base/format.h"
-#include "text/font_width_tables.h"
 #include "text/fonts.h"
 
 namespace plotmint {
 
-namespace {
-
-// Each divisor ties the Adobe widths of a font to the Windows face drawn in its place.
-constexpr double kCourierDivisor = 5.88;
-constexpr double kHelveticaDivisor = 6.41;
-constexpr double kTimesRomanDivisor = 6.57;
-constexpr double kSymbolDivisor = 6.57;
-constexpr double kNewCenturySchlbkDivisor = 6.73;
-
-detail::FontWidthTables g_tables;
-std::once_flag g_built;
-
-// Built on the first request, so a run without Hershey text never pays for it.
-const detail::FontWidthTables& tables() {
-    std::call_once(g_built, [] {
-        for (int code = 32; code <= 127; ++code) g_tables.courier[code] = 6.00;
-        detail::fill_font_width_tables(g_tables);
-    });
-    return g_tables;
-}
-
-}  // namespace
-
-double font_width(std::string_view fontname, int32_t code, LogSink& log) {
-    const detail::FontWidthTables& t = tables();
-
-    // A rejected code or name gives 0: the pen then stays where the character began.
-    if (fontname == "Symbol") {
-        if (code < 32 || code > 254) {
+double font_width(const PsFont* font, int32_t code, LogSink& log) {
+    // A rejected code or font gives 0: the pen then stays where the character began.
+    const bool symbol = font != nullptr && font->char_set == kSymbolCharset;
+    if (symbol) {
+        if (code < 32 || code > font->last_code) {
             log.log_line("code is not correct in font_width. Stop.\n");
             log.log_line(strformat("code = %d\n", code));
             return 0.0;
@@ -44,14 +17,15 @@ double font_width(std::string_view fontname, int32_t code, LogSink& log) {
         log.log_line(strformat("code = %d\n", code));
         return 0.0;
     }
+    if (font == nullptr) {
+        log.log_line("fontname is not correct. exit.\n");
+        return 0.0;
+    }
+    return font->widths[static_cast<size_t>(code)] / font->width_divisor;
+}
 
-    if (fontname == "Courier") return t.courier[code] / kCourierDivisor;
-    if (fontname == "Helvetica") return t.helvetica[code] / kHelveticaDivisor;
-    if (fontname == "Times-Roman") return t.times_roman[code] / kTimesRomanDivisor;
-    if (fontname == "Symbol") return t.symbol[code] / kSymbolDivisor;
-    if (fontname == "NewCenturySchlbk-Roman") return t.new_century_schlbk[code] / kNewCenturySchlbkDivisor;
-    log.log_line("fontname is not correct. exit.\n");
-    return 0.0;
+double font_width(std::string_view fontname, int32_t code, LogSink& log) {
+    return font_width(find_ps_font(fontname), code, log);
 }
 
 }  // namespace plotmint

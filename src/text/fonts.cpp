@@ -11,30 +11,6 @@ namespace plotmint {
 
 namespace {
 
-struct FaceRow {
-    std::string_view key;  // substring of the PostScript name
-    const char* face;      // the Windows face drawn in its place
-    double height_factor;  // nominal size -> cell height
-    double ascent_factor;  // part of the cell height above the baseline
-};
-
-// The first row whose key occurs in the name wins, so the order matters.
-// Helvetica's height factor has always been a single-precision constant.
-constexpr float kHelveticaHeightFactor = 1.75f;
-constexpr FaceRow kFaces[] = {
-    {"Helvetica", "Arial", static_cast<double>(kHelveticaHeightFactor), 0.81},
-    {"Symbol", "Symbol", 1.86, 0.82},
-    {"Century", "Century", 1.79, 0.82},
-    {"Times", "Times New Roman", 1.68, 0.81},
-    {"Courier", "Courier New", 1.93, 0.74},
-};
-
-const FaceRow* find_face(std::string_view fontname) {
-    for (const FaceRow& row : kFaces)
-        if (fontname.find(row.key) != std::string_view::npos) return &row;
-    return nullptr;
-}
-
 // `v` is already truncated; anything outside int32 (or NaN) has no metafile value.
 std::optional<int32_t> to_int32(double v) {
     if (!(v >= static_cast<double>(std::numeric_limits<int32_t>::min()) &&
@@ -54,31 +30,28 @@ int32_t saturate(double v) {
 
 }  // namespace
 
-std::string nameconv(int32_t font_no, LogSink& log) {
-    switch (font_no) {
-        case 1: return "Helvetica";
-        case 5: return "Courier";
-        case 9: return "Times-Roman";
-        case 13: return "NewCenturySchlbok-Roman";  // matched through "Century" only
-        case 17: return "Symbol";
-        default:
-            log.log_line(strformat("Font no is not correct in nameconv. Use default font. font_no = %d\n", font_no));
-            return "Helvetica";
+void ps_text_out(RenderContext& ctx, double x, double y, double size, double angle,
+                 std::string_view fontname, std::string_view text) {
+    if (text.empty()) return;
+    const std::optional<FontSelection> font = select_ps_font(fontname);
+    if (!font) {
+        // The message has always had a bare "%d" with nothing to show; the name is what
+        // the reader needs, so it takes the placeholder's place.
+        ctx.log.log_line("fontname " + std::string(fontname) + " is not supported.");
+        return;
     }
+    ps_text_out(ctx, x, y, size, angle, *font, text);
 }
 
 void ps_text_out(RenderContext& ctx, double x, double y, double size, double angle,
-                 std::string_view fontname, std::string_view text) {
+                 const FontSelection& selection, std::string_view text) {
     if (text.empty()) return;
 
     // Half a degree up, then toward zero: -1.0 still counts as horizontal.
     const double a_degrees = std::trunc(angle + 0.5f);
-
-    const FaceRow* row = find_face(fontname);
+    const PsFont* row = selection.font;
     if (row == nullptr) {
-        // The message has always had a bare "%d" with nothing to show; the name is what
-        // the reader needs, so it takes the placeholder's place.
-        ctx.log.log_line("fontname " + std::string(fontname) + " is not supported.");
+        ctx.log.log_line("fontname  is not supported.");
         return;
     }
 
@@ -102,8 +75,8 @@ void ps_text_out(RenderContext& ctx, double x, double y, double size, double ang
     font.width = 0;
     font.escapement = 10 * *a;
     font.orientation = 10 * *a;
-    font.weight = fontname.find("Bold") != std::string_view::npos ? 700 : 400;
-    font.char_set = fontname == "Symbol" ? kSymbolCharset : kAnsiCharset;
+    font.weight = selection.weight;
+    font.char_set = selection.char_set;
     font.face_name = row->face;
 
     const ObjectId id = ctx.surface.create_font(font);
@@ -112,13 +85,14 @@ void ps_text_out(RenderContext& ctx, double x, double y, double size, double ang
     // The surface places text by the top left of its cell; the caller gives the start of
     // the baseline, which lies h * ascent below that corner in the direction of "up".
     const double ascent = h * row->ascent_factor;
+    const PictureMapping map = ctx.mapping();
     double px, py;
     if (*a == 0) {
-        px = x - ctx.xmin + ctx.margin;
-        py = ctx.ymax - y + ctx.margin - ascent;
+        px = map.x(x);
+        py = map.y(y) - ascent;
     } else if (*a == 90) {
-        px = x - ctx.xmin + ctx.margin - ascent;
-        py = ctx.ymax - y + ctx.margin;
+        px = map.x(x) - ascent;
+        py = map.y(y);
     } else {
         ctx.log.log_line(strformat("This angle %d is not supported.", *a));
         return;
@@ -132,8 +106,6 @@ void ps_text_out(RenderContext& ctx, double x, double y, double size, double ang
     ctx.surface.text_out(*tx, *ty, text);
 }
 
-void set_hershey_font(RenderContext& ctx, std::string_view name) {
-    ctx.hershey_font.assign(name);
-}
+void set_hershey_font(RenderContext& ctx, const PsFont& font) { ctx.hershey_font = &font; }
 
 }  // namespace plotmint

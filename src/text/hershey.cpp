@@ -100,13 +100,11 @@ constexpr CodeMap kLatinMap = make_latin_map();
 constexpr CodeMap kGreekMap = make_greek_map();
 constexpr CodeMap kSignMap = make_sign_map();
 
-constexpr std::string_view kSymbolFont = "Symbol";
-
 enum class Script { superscript, subscript };
 
 }  // namespace
 
-HersheyPen hershey_layout(std::string_view hershey_font, int32_t x, int32_t y, int32_t size,
+HersheyPen hershey_layout(const PsFont* hershey_font, int32_t x, int32_t y, int32_t size,
                           int32_t angle10, std::span<const int32_t> codes, LogSink& log,
                           LogSink& diagnostics, const std::function<void(const HersheyRun&)>& draw) {
     // The angle and its direction are worked out in extended precision; positions and
@@ -125,7 +123,8 @@ HersheyPen hershey_layout(std::string_view hershey_font, int32_t x, int32_t y, i
         pen_y = static_cast<double>(pen_y + along * dy + up * uy);
     };
 
-    std::string run_font(hershey_font);
+    const PsFont* const symbol_font = &ps_font(PsFontId::symbol);
+    const PsFont* run_font = hershey_font;
     std::array<char, kRunCapacity> run_chars{};
     size_t run_count = 0;
     double run_x = 0, run_y = 0;
@@ -177,14 +176,14 @@ HersheyPen hershey_layout(std::string_view hershey_font, int32_t x, int32_t y, i
         const size_t lo = static_cast<size_t>(g % 100);
 
         int32_t code;
-        std::string_view char_font;
+        const PsFont* char_font = nullptr;
         bool keeps_run_font = false;
         if (hi == 0) {
             code = kSignMap[lo];
             if (code <= 127) {
                 char_font = hershey_font;
             } else if (code <= 255) {
-                char_font = kSymbolFont;
+                char_font = symbol_font;
             } else {
                 diagnostics.log_line(strformat(
                     "This hershey font no.%d is not supported. Replaced by space.\n", static_cast<int>(lo)));
@@ -194,10 +193,10 @@ HersheyPen hershey_layout(std::string_view hershey_font, int32_t x, int32_t y, i
         } else if (hi <= 9) {
             code = kLatinMap[lo];
             // The Symbol font's 45 is a true minus sign, wider than a hyphen.
-            char_font = code == '-' ? kSymbolFont : hershey_font;
+            char_font = code == '-' ? symbol_font : hershey_font;
         } else {
             code = kGreekMap[lo];
-            char_font = kSymbolFont;
+            char_font = symbol_font;
         }
         const char byte = static_cast<char>(static_cast<unsigned char>(code));
 
@@ -209,14 +208,14 @@ HersheyPen hershey_layout(std::string_view hershey_font, int32_t x, int32_t y, i
                 run_x = pen_x;
                 run_y = pen_y;
             }
-            if (!keeps_run_font) run_font.assign(char_font);
+            if (!keeps_run_font) run_font = char_font;
             const double w = font_width(run_font, code, log);
             run_chars[run_count++] = byte;
             move_pen(s * w, 0);
         } else {
             // Centred in a cell one size wide, whatever the character's own width.
             draw_run();
-            if (!keeps_run_font) run_font.assign(char_font);
+            if (!keeps_run_font) run_font = char_font;
             const double w = font_width(run_font, code, log);
             const long double offset = (1.0 - w) * s * 0.5;
             draw(HersheyRun{static_cast<double>(pen_x + offset * dx), static_cast<double>(pen_y + offset * dy), s,
@@ -232,7 +231,8 @@ void hershey_text(RenderContext& ctx, int32_t x, int32_t y, int32_t size, int32_
                   std::span<const int32_t> codes) {
     hershey_layout(ctx.hershey_font, x, y, size, angle10, codes, ctx.log, ctx.diagnostics,
                    [&ctx](const HersheyRun& run) {
-                       ps_text_out(ctx, run.x, run.y, run.size, run.angle, run.font, run.text);
+                       ps_text_out(ctx, run.x, run.y, run.size, run.angle, run.font ? plain(*run.font) : FontSelection{},
+                                   run.text);
                    });
 }
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <thread>
 
-#include "app/core/draw_run.h"
+#include "app/core/conversion.h"
 #include "shell_helpers.h"
 
 namespace plotmint {
@@ -26,20 +26,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Settings final : public SettingsSource {
-public:
-    void read_line_width(std::array<int32_t, 5>& w) override { w = {12, 16, 20, 24, 28}; }
-    void read_vhline_pen(std::array<int32_t, 4>& p) override { p = {200, 200, 200, 1}; }
-    void read_tone_nodes(ToneTable& t) override {
-        t.count = 2;
-        t.tone[0] = 0;
-        t.tone[1] = 100;
-        t.color[1] = Rgb{255, 255, 255};
-    }
-    void read_line_colors(LineColorTable&) override {}
-    int32_t vhline_flag() override { return 2; }
-    int32_t hershey_choice() override { return 1; }
-};
+// The default settings with a two-node tone table, black to white.
+Settings two_tone_settings() {
+    Settings s;
+    s.tone.count = 2;
+    s.tone.tone[0] = 0;
+    s.tone.tone[1] = 100;
+    s.tone.color[1] = Rgb{255, 255, 255};
+    return s;
+}
+
+// One draw run of `graph` into `output`, its diagnostics discarded.
+DrawRunResult draw(const fs::path& graph, const fs::path& output, const Settings& settings, LogSink& log) {
+    Conversion conversion(graph.string());
+    NullLog diagnostics;
+    conversion.set_diagnostics(diagnostics);
+    return conversion.run(settings, PictureTarget::file(output.string()), log);
+}
 
 // Resident set figures of this process in KiB, from /proc; -1 when unknown.
 long status_kib(const char* field) {
@@ -104,18 +107,13 @@ TEST_P(HostileGraph, EndsInBoundedTimeAndMemory) {
     }
     ASSERT_GT(fs::file_size(graph), 8u << 20) << "the file must span several read buffers";
 
-    Settings settings;
-    HeldValues held;
+    const Settings settings = two_tone_settings();
     VectorLog log;
-    DrawRunOptions options;
-    options.output_path = (dir_ / "graph.emf").string();
-    NullLog diagnostics;
-    options.diagnostics = &diagnostics;
 
     const bool peak_known = reset_peak();
     const long before = status_kib("VmRSS");
     DrawRunResult r;
-    within(120, [&] { r = draw_run(graph.string(), settings, held, options, log); });
+    within(120, [&] { r = draw(graph, dir_ / "graph.emf", settings, log); });
     const long peak = status_kib("VmHWM");
 
     EXPECT_TRUE(r.finished);
@@ -196,13 +194,8 @@ TEST(RecordFileFailure, DrawsTheSamePictureFromTheText) {
         out << "7 1 4 0 30 0 0 0 0 0 20 0 0 20 20 0 0 0 9 0 0 3 10 10 2 -5 40";
     }
     const auto run = [&](const fs::path& output) {
-        Settings settings;
-        HeldValues held;
-        NullLog log, diagnostics;
-        DrawRunOptions options;
-        options.output_path = output.string();
-        options.diagnostics = &diagnostics;
-        return draw_run((dir / "graph.g").string(), settings, held, options, log).finished;
+        NullLog log;
+        return draw(dir / "graph.g", output, two_tone_settings(), log).finished;
     };
     ASSERT_TRUE(run(dir / "free.emf"));
 

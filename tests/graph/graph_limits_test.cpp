@@ -31,15 +31,16 @@ struct Rendered {
 };
 
 Rendered render(const std::string& graph, int32_t hershey_choice = 1) {
-    RenderSettings s;
-    s.vhline_flag = 0;
-    s.hershey_choice = hershey_choice;
+    Settings s;
+    s.vhline = VhlineMode::segments;
+    s.hershey = hershey_choice_from_index(hershey_choice);
+    const TonePalette tones{};
     RecordReader reader;
     reader.open_memory(graph);
     RecordingSurface surface;
     VectorLog log, diagnostics;
     Rendered out;
-    out.outcome = make_metafile(reader, Extent{0, 1000, 0, 1000}, 28, s, surface, log, diagnostics);
+    out.outcome = make_metafile(reader, Extent{0, 1000, 0, 1000}, s, tones, surface, log, diagnostics);
     out.calls = surface.calls;
     out.log = log.lines;
     return out;

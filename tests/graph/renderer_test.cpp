@@ -16,24 +16,29 @@ struct Rendered {
     RenderOutcome outcome;
 };
 
+// The settings and the fill tones a render draws with.
+struct RenderSettings {
+    Settings settings;
+    TonePalette tone_color{};
+};
+
 RenderSettings default_settings() {
     RenderSettings s;
     for (int i = 0; i <= 100; ++i) s.tone_color[i] = Rgb{i, i, i};
     for (int i = 101; i <= 120; ++i) s.tone_color[i] = Rgb{128, 128, 128};
-    for (int i = 0; i < kLineColors; ++i) s.line_color[i] = Rgb{i, 0, 0};
-    s.vhline_flag = 0;
-    s.hershey_choice = 0;
+    for (int i = 0; i < kLineColors; ++i) s.settings.line_color[i] = Rgb{i, 0, 0};
+    s.settings.vhline = VhlineMode::segments;
+    s.settings.hershey = HersheyChoice::strokes;
     return s;
 }
 
-Rendered render(const std::string& graph, const RenderSettings& s, Extent e = {0, 1000, 0, 500},
-                int32_t margin = 28) {
+Rendered render(const std::string& graph, const RenderSettings& s, Extent e = {0, 1000, 0, 500}) {
     RecordReader reader;
     reader.open_memory(graph);
     RecordingSurface surface;
     VectorLog log, diag;
     Rendered out;
-    out.outcome = make_metafile(reader, e, margin, s, surface, log, diag);
+    out.outcome = make_metafile(reader, e, s.settings, s.tone_color, surface, log, diag);
     out.calls = surface.calls;
     out.log = log.lines;
     return out;
@@ -84,8 +89,8 @@ TEST(Renderer, FillOfModeTwoBeforeAnySettingUsesFirstWidthAndBlack) {
 TEST(Renderer, FillColorMarkersUseLastExplicitColour) {
     RenderSettings s = default_settings();
     s.tone_color[7] = Rgb{-2, 0, 0};
-    s.line_color[3] = Rgb{10, 20, 30};
-    s.line_color[4] = Rgb{-1, 0, 0};
+    s.settings.line_color[3] = Rgb{10, 20, 30};
+    s.settings.line_color[4] = Rgb{-1, 0, 0};
     // before any set_color: black; after (10,20,30) then a white marker: (10,20,30)
     const Rendered r = render("7 1 3  0 7 0  0 0 0  0 1 1  0 2 2  9 0 0  6 3 0  6 4 0  7 1 3  0 7 0  0 0 0  0 1 1  0 2 2  9 0 0", s);
     std::vector<std::string> brushes;
@@ -159,8 +164,8 @@ TEST(Renderer, VhlinePassReplacesSegmentsByOneLine) {
     const std::string g = "21 100 200  0 100 900  3 100 200  2 100 300  3 100 400  2 100 500  24 0 0"
                           " 21 0 0  0 10 0  24 0 0  21 0 0 0 0 5 24 0 0";
     for (int flag : {1, 2}) {
-        s.vhline_flag = flag;
-        s.line_color[1] = Rgb{0, 0, 255};
+        s.settings.vhline = vhline_mode_from_index(flag);
+        s.settings.line_color[1] = Rgb{0, 0, 255};
         const Rendered r = render(g, s, Extent{0, 1000, 0, 1000});
         const auto calls = after_setup(r);
         EXPECT_EQ(calls[0], flag == 1 ? "create_pen dot 1 #0000ff -> 2" : "create_pen solid 1 #c8c8c8 -> 2");
@@ -170,7 +175,7 @@ TEST(Renderer, VhlinePassReplacesSegmentsByOneLine) {
         for (const auto& c : calls) lines += c.rfind("line_to", 0) == 0;
         EXPECT_EQ(lines, 3) << "flag " << flag;
     }
-    s.vhline_flag = 0;
+    s.settings.vhline = VhlineMode::segments;
     const Rendered r = render(g, s, Extent{0, 1000, 0, 1000});
     int lines = 0;
     for (const auto& c : r.calls) lines += c.rfind("line_to", 0) == 0;
@@ -184,7 +189,9 @@ std::string text_block(int chars) {
 }
 
 TEST(Renderer, TextBlockOf299IsDrawnAnd300Abandons) {
-    const Rendered ok = render(text_block(299), default_settings(), Extent{0, 1000, 0, 200}, 20);
+    RenderSettings narrow = default_settings();
+    narrow.settings.widths.width[4] = 20;  // the margin
+    const Rendered ok = render(text_block(299), narrow, Extent{0, 1000, 0, 200});
     EXPECT_EQ(ok.outcome, RenderOutcome::finished);
     EXPECT_EQ(ok.calls.back().substr(0, 17), "text_out 120 156 ");
     const Rendered bad = render(text_block(300) + " 2 1 1", default_settings());
@@ -196,10 +203,10 @@ TEST(Renderer, TextBlockOf299IsDrawnAnd300Abandons) {
 TEST(Renderer, HersheyStrokesDrawnOnlyWhenKept) {
     const std::string g = "10 0 0  0 10 0  20 100 0  20 101 0  3 0 0  2 10 10  13 0 0";
     RenderSettings s = default_settings();
-    s.hershey_choice = 0;
+    s.settings.hershey = HersheyChoice::strokes;
     const Rendered kept = render(g, s);
     EXPECT_EQ(kept.calls.back(), "line_to 38 518");
-    s.hershey_choice = 1;
+    s.settings.hershey = HersheyChoice::arial;
     const Rendered replaced = render(g, s);
     for (const auto& c : replaced.calls) EXPECT_NE(c.rfind("line_to", 0), 0u) << c;
     EXPECT_EQ(replaced.calls.back().rfind("text_out", 0), 0u);
@@ -207,7 +214,7 @@ TEST(Renderer, HersheyStrokesDrawnOnlyWhenKept) {
 
 TEST(Renderer, SubstitutionUsesColourChangesBetweenBlocks) {
     RenderSettings s = default_settings();
-    s.hershey_choice = 2;
+    s.settings.hershey = HersheyChoice::times;
     const Rendered r = render("10 0 0 0 10 0 20 100 0 13 0 0  6 7 0  10 0 0 0 10 0 20 100 0 13 0 0", s);
     std::vector<std::string> tail;
     for (const auto& c : r.calls)
@@ -222,7 +229,7 @@ TEST(Renderer, SubstitutionUsesColourChangesBetweenBlocks) {
 
 TEST(Renderer, OutOfRangeIndicesAndPointsAreReportedOnce) {
     const Rendered r = render("6 31 0  6 -1 0  5 0 9  5 0 0  3 2147483647 0  2 -2147483648 0", default_settings(),
-                              Extent{-2147483647 - 1, 0, 0, 2147483647}, 28);
+                              Extent{-2147483647 - 1, 0, 0, 2147483647});
     EXPECT_EQ(r.log, (std::vector<std::string>{"color no is out of range : 31.  ignore",
                                                "width no is out of range : 9.  ignore",
                                                "point (2147483647, 0) is out of range of the picture.  ignore"}));

@@ -359,7 +359,7 @@ private slots:
         // No discovery before a redraw; the fifth width is also the margin.
         QCOMPARE(lines_since(form, before), run_lines("square.g", 40));
         QCOMPARE(fill_colors(form), std::vector<uint32_t>{0x00007Fu});
-        QCOMPARE(form.held().line_width[4], 40);
+        QCOMPARE(form.held().widths[4], 40);
         // A cell without a number keeps the value held from the last run.
         type_cell(form.StringGrid4, 1, 4, "wide");
         QTest::mouseClick(form.Draw, Qt::LeftButton);

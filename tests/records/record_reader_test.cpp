@@ -217,8 +217,7 @@ TEST_P(ReaderAgreement, EveryPathYieldsWhatTheRulesSay) {
     EXPECT_EQ(read_pass(file), expected);
     EXPECT_TRUE(file.reading_cached_records());
     EXPECT_EQ(read_pass(file), expected);
-    file.close();
-    RecordReader::release_parked_cache();
+    file.release();
     std::filesystem::remove(path);
 }
 
@@ -245,55 +244,56 @@ TEST(RecordReader, PassStoppedEarlyIsCompletedByTheNextPass) {
         // After the end, reading stays at the end.
         EXPECT_FALSE(r.read_record(rec));
         EXPECT_EQ(r.bad_item(), expected.bad);
-        r.close();
-        RecordReader::release_parked_cache();
+        r.release();
     }
     std::filesystem::remove(path);
 }
 
-// Discovery's reader leaves its records to the draw run's reader of the same file; a file
-// changed in between is parsed afresh.
-TEST(RecordReader, ClosedReaderLeavesItsRecordsToTheNextOpenOfTheSameFile) {
-    const auto path = std::filesystem::temp_directory_path() / ("plotmint_reader_parked_" + std::to_string(::getpid()) + ".g");
+// Discovery and the draw run read the same file through one reader: a closed reader keeps
+// its records for its next opening of the same file; a file changed in between is parsed
+// afresh.
+TEST(RecordReader, ClosedReaderKeepsItsRecordsForTheNextOpenOfTheSameFile) {
+    const auto path = std::filesystem::temp_directory_path() / ("plotmint_reader_kept_" + std::to_string(::getpid()) + ".g");
     std::ofstream(path, std::ios::binary) << generated_text(3, 50000, false);
-    {
-        RecordReader first;
-        first.set_cache_threshold(0);
-        ASSERT_TRUE(first.open(path.string()));
-        read_pass(first);
-    }
-    RecordReader second;  // the default threshold would not cache so small a file
-    ASSERT_TRUE(second.open(path.string()));
-    second.rewind();
-    EXPECT_TRUE(second.reading_cached_records());
-    second.close();
+    RecordReader reader;
+    reader.set_cache_threshold(0);
+    ASSERT_TRUE(reader.open(path.string()));
+    read_pass(reader);
+    reader.close();
+    // Reuse does not depend on the threshold that made the records: only on the file.
+    reader.set_cache_threshold(UINT64_MAX);
+    ASSERT_TRUE(reader.open(path.string()));
+    reader.rewind();
+    EXPECT_TRUE(reader.reading_cached_records());
+    reader.close();
 
     const std::string changed = "3 1 2 2 30 40\n";
     std::ofstream(path, std::ios::binary | std::ios::trunc) << changed;
-    RecordReader third;
-    ASSERT_TRUE(third.open(path.string()));
-    EXPECT_EQ(read_pass(third), reference_pass(changed));
-    EXPECT_FALSE(third.reading_cached_records());
-    third.close();
-
-    RecordReader::release_parked_cache();
+    ASSERT_TRUE(reader.open(path.string()));
+    EXPECT_EQ(read_pass(reader), reference_pass(changed));
+    EXPECT_FALSE(reader.reading_cached_records());
+    reader.close();
     std::filesystem::remove(path);
 }
 
 TEST(RecordReader, ReleasedRecordsAreNotFoundAgain) {
     const auto path = std::filesystem::temp_directory_path() / ("plotmint_reader_released_" + std::to_string(::getpid()) + ".g");
     std::ofstream(path, std::ios::binary) << generated_text(4, 50000, false);
-    {
-        RecordReader first;
-        first.set_cache_threshold(0);
-        ASSERT_TRUE(first.open(path.string()));
-        read_pass(first);
-    }
-    RecordReader::release_parked_cache();
-    RecordReader second;
-    ASSERT_TRUE(second.open(path.string()));
-    second.rewind();
-    EXPECT_FALSE(second.reading_cached_records());
+    RecordReader reader;
+    reader.set_cache_threshold(0);
+    ASSERT_TRUE(reader.open(path.string()));
+    read_pass(reader);
+    reader.release();
+    reader.set_cache_threshold(UINT64_MAX);
+    ASSERT_TRUE(reader.open(path.string()));
+    reader.rewind();
+    EXPECT_FALSE(reader.reading_cached_records());
+    // Another reader never sees a record file it did not make.
+    RecordReader other;
+    other.set_cache_threshold(UINT64_MAX);
+    ASSERT_TRUE(other.open(path.string()));
+    other.rewind();
+    EXPECT_FALSE(other.reading_cached_records());
     std::filesystem::remove(path);
 }
 
@@ -331,8 +331,7 @@ TEST(RecordReader, ProgressAtEachPassAndEveryFewMegabytes) {
         last = c.done;
     }
     EXPECT_EQ(pass, 2u);
-    r.close();
-    RecordReader::release_parked_cache();
+    r.release();
     std::filesystem::remove(path);
 }
 

@@ -27,7 +27,7 @@ class NameconvTest : public ::testing::TestWithParam<NameCase> {};
 TEST_P(NameconvTest, MapsNumberToPostScriptName) {
     const NameCase& c = GetParam();
     VectorLog log;
-    EXPECT_EQ(nameconv(c.font_no, log), c.name);
+    EXPECT_EQ(nameconv(c.font_no, log).name, c.name);
     if (c.logs) {
         const std::string expected =
             "Font no is not correct in nameconv. Use default font. font_no = " + std::to_string(c.font_no) + "\n";
@@ -40,7 +40,7 @@ TEST_P(NameconvTest, MapsNumberToPostScriptName) {
 INSTANTIATE_TEST_SUITE_P(
     Numbers, NameconvTest,
     ::testing::Values(NameCase{1, "Helvetica", false}, NameCase{5, "Courier", false},
-                      NameCase{9, "Times-Roman", false}, NameCase{13, "NewCenturySchlbok-Roman", false},
+                      NameCase{9, "Times-Roman", false}, NameCase{13, "NewCenturySchlbk-Roman", false},
                       NameCase{17, "Symbol", false}, NameCase{0, "Helvetica", true},
                       NameCase{2, "Helvetica", true}, NameCase{18, "Helvetica", true},
                       NameCase{-1, "Helvetica", true},
@@ -295,13 +295,27 @@ TEST(PsTextOutTest, HeightKeepsTheSignOfTheSize) {
     EXPECT_EQ(f.surface.calls[3], "text_out 120 183 \"A\"");
 }
 
-TEST(SetHersheyFontTest, StoresTheName) {
+TEST(SetHersheyFontTest, StoresTheFont) {
     TextOutFixture f;
-    EXPECT_EQ(f.ctx.hershey_font, "");
-    set_hershey_font(f.ctx, "Helvetica");
-    EXPECT_EQ(f.ctx.hershey_font, "Helvetica");
-    set_hershey_font(f.ctx, "Times-Roman");
-    EXPECT_EQ(f.ctx.hershey_font, "Times-Roman");
+    EXPECT_EQ(f.ctx.hershey_font, nullptr);
+    set_hershey_font(f.ctx, ps_font(PsFontId::helvetica));
+    EXPECT_EQ(f.ctx.hershey_font->name, "Helvetica");
+    set_hershey_font(f.ctx, ps_font(PsFontId::times_roman));
+    EXPECT_EQ(f.ctx.hershey_font->name, "Times-Roman");
+}
+
+// Each row is found by its own name, and the name rule of a text block's font selects the
+// same row: the table has one spelling per font.
+TEST(PsFontTable, RowsAreFoundByTheirNamesAndSelectedByTheNameRule) {
+    for (const PsFont& f : ps_fonts()) {
+        EXPECT_EQ(find_ps_font(f.name), &f) << f.name;
+        const auto selected = select_ps_font(f.name);
+        ASSERT_TRUE(selected) << f.name;
+        EXPECT_EQ(selected->font, &f) << f.name;
+        EXPECT_EQ(selected->weight, 400);
+        EXPECT_EQ(selected->char_set, f.char_set) << f.name;
+    }
+    EXPECT_EQ(find_ps_font("Helvetica-Bold"), nullptr);
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ constexpr int32_t kX = 1000, kY = 2000;
 Layout lay_out(const std::vector<int32_t>& codes, const char* font = "Helvetica", int32_t size = 10,
                int32_t angle10 = 0) {
     Layout l;
-    l.pen = hershey_layout(font, kX, kY, size, angle10, codes, l.log, l.diagnostics, [&l](const HersheyRun& r) {
-        l.runs.push_back(Run{r.x, r.y, r.size, r.angle, std::string(r.font), std::string(r.text)});
+    l.pen = hershey_layout(find_ps_font(font), kX, kY, size, angle10, codes, l.log, l.diagnostics, [&l](const HersheyRun& r) {
+        l.runs.push_back(Run{r.x, r.y, r.size, r.angle, std::string(r.font ? r.font->name : ""), std::string(r.text)});
     });
     return l;
 }
@@ -337,7 +337,7 @@ struct SurfaceFixture {
 
 TEST(HersheyTextTest, DrawsRunsAtTheirBaselines) {
     SurfaceFixture f;
-    set_hershey_font(f.ctx, "Helvetica");
+    set_hershey_font(f.ctx, ps_font(PsFontId::helvetica));
     const std::vector<int32_t> codes{149, 163, 150};
     hershey_text(f.ctx, 100, 50, 10, 0, codes);
     // x: 100, 100 + 7.8003 = 107.80, 107.80 + 8.3562 = 116.16
@@ -361,7 +361,7 @@ TEST(HersheyTextTest, DrawsRunsAtTheirBaselines) {
 
 TEST(HersheyTextTest, QuarterTurnIsDrawnTurned) {
     SurfaceFixture f;
-    set_hershey_font(f.ctx, "Times-Roman");
+    set_hershey_font(f.ctx, ps_font(PsFontId::times_roman));
     const std::vector<int32_t> codes{100, 101};
     hershey_text(f.ctx, 100, 50, 10, 900, codes);
     // h = 16; 120 - 16 * 0.81 = 107.04
@@ -376,7 +376,7 @@ TEST(HersheyTextTest, QuarterTurnIsDrawnTurned) {
 
 TEST(HersheyTextTest, UnsupportedSignGoesToDiagnosticsOnly) {
     SurfaceFixture f;
-    set_hershey_font(f.ctx, "Helvetica");
+    set_hershey_font(f.ctx, ps_font(PsFontId::helvetica));
     const std::vector<int32_t> codes{9};
     hershey_text(f.ctx, 100, 50, 10, 0, codes);
     EXPECT_EQ(f.surface.calls.back(), "text_out 120 156 \" \"");
@@ -386,7 +386,7 @@ TEST(HersheyTextTest, UnsupportedSignGoesToDiagnosticsOnly) {
 
 TEST(HersheyTextTest, RefusedAngleIsReportedOncePerRun) {
     SurfaceFixture f;
-    set_hershey_font(f.ctx, "Helvetica");
+    set_hershey_font(f.ctx, ps_font(PsFontId::helvetica));
     const std::vector<int32_t> codes{100, 163, 101};
     hershey_text(f.ctx, 100, 50, 10, 450, codes);
     EXPECT_EQ(f.log.lines, Lines(3, "This angle 45 is not supported."));
@@ -395,7 +395,7 @@ TEST(HersheyTextTest, RefusedAngleIsReportedOncePerRun) {
 
 TEST(HersheyTextTest, EmptyBlockTouchesNothing) {
     SurfaceFixture f;
-    set_hershey_font(f.ctx, "Helvetica");
+    set_hershey_font(f.ctx, ps_font(PsFontId::helvetica));
     hershey_text(f.ctx, 100, 50, 10, 0, {});
     EXPECT_TRUE(f.surface.calls.empty());
     EXPECT_TRUE(f.log.lines.empty());

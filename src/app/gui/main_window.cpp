@@ -39,33 +39,6 @@ namespace {
 
 QString u8(const char* text) { return QString::fromUtf8(text); }
 
-// The settings of one draw run, read from the grids and radio groups at the moment the run
-// asks for them.
-class GridSettings final : public SettingsSource {
-public:
-    explicit GridSettings(TForm1& form) : form_(form) {}
-
-    void read_line_width(std::array<int32_t, 5>& line_width) override {
-        for (int c = 0; c < 5; ++c) read(*form_.StringGrid4, c, line_width[static_cast<size_t>(c)]);
-    }
-    void read_vhline_pen(std::array<int32_t, 4>& pen) override {
-        for (int c = 0; c < 4; ++c) read(*form_.StringGrid2, c, pen[static_cast<size_t>(c)]);
-    }
-    void read_tone_nodes(ToneTable& tone) override { read_tone_cells(form_.StringGrid1->cells4(), tone); }
-    void read_line_colors(LineColorTable& line_color) override {
-        read_line_cells(form_.StringGrid3->cells4(), line_color);
-    }
-    int32_t vhline_flag() override { return form_.RadioGroup2->item_index(); }
-    int32_t hershey_choice() override { return form_.RadioGroup4->item_index(); }
-
-private:
-    // Row 1 of a settings grid; a cell without a number keeps the held value.
-    static void read(const StringGrid& grid, int col, int32_t& held) {
-        if (const auto v = parse_int(grid.cell_utf8(1, col))) held = *v;
-    }
-    TForm1& form_;
-};
-
 QPushButton* make_button(QWidget* parent, const char* name, const char* caption, QRect place) {
     auto* b = new QPushButton(u8(caption), parent);
     b->setObjectName(QString::fromLatin1(name));
@@ -108,6 +81,17 @@ void set_row(StringGrid* grid, int row, std::initializer_list<const char*> texts
     for (const char* t : texts) grid->set_cell(row, c++, u8(t));
 }
 
+// A default value as the grids show numbers.
+template <size_t N>
+void set_values(StringGrid* grid, int row, const std::array<int32_t, N>& values) {
+    for (size_t c = 0; c < N; ++c) grid->set_cell(row, static_cast<int>(c), QString::fromLatin1(strformat("%3d", values[c]).c_str()));
+}
+
+// Row 1 of a settings grid; a cell without a number keeps the held value.
+void read_cell(const StringGrid& grid, int col, int32_t& held) {
+    if (const auto v = parse_int(grid.cell_utf8(1, col))) held = *v;
+}
+
 }  // namespace
 
 PaintBox::PaintBox(QWidget* parent, PaintHandler on_paint) : QWidget(parent), on_paint_(std::move(on_paint)) {}
@@ -124,6 +108,9 @@ void MemoLog::log_line(std::string_view text) {
 }
 
 TForm1::TForm1(Options options, QWidget* parent) : QWidget(parent), options_(std::move(options)) {
+    // What the window holds starts at zero; the defaults are what the grids first show.
+    held_.widths.width.fill(0);
+    held_.vhline_pen = VhlinePen{Rgb{0, 0, 0}, 0};
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Plotmint"));
     setFont(ui_font());
@@ -166,11 +153,12 @@ void TForm1::build_controls() {
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo1->setFocusPolicy(Qt::ClickFocus);  // not reached by Tab
 
-    RadioGroup2 = make_radio_group(this, "RadioGroup2", "Vline Hline の扱い", {"線分の集合", "点線で置換", "下色の線"}, 2,
-                                   {232, 8, 137, 97});
+    const Settings defaults;
+    RadioGroup2 = make_radio_group(this, "RadioGroup2", "Vline Hline の扱い", {"線分の集合", "点線で置換", "下色の線"},
+                                   static_cast<int>(defaults.vhline), {232, 8, 137, 97});
     StringGrid2 = make_grid(this, "StringGrid2", 4, 2, 0, {216, 112, 153, 49}, 36, 22);
-    RadioGroup4 = make_radio_group(this, "RadioGroup4", "hersheyフォント", {"元のまま", "Arialで置換", "Timesで置換"}, 1,
-                                   {384, 8, 137, 97});
+    RadioGroup4 = make_radio_group(this, "RadioGroup4", "hersheyフォント", {"元のまま", "Arialで置換", "Timesで置換"},
+                                   static_cast<int>(defaults.hershey), {384, 8, 137, 97});
     RadioGroup1 = make_radio_group(this, "RadioGroup1", "カラーテーブル自動読込", {"する", "しない"}, 0,
                                    {384, 120, 161, 65});
     Label4 = make_label(this, "Label4", "塗りつぶしの色", {216, 192});
@@ -228,10 +216,12 @@ void TForm1::FormCreate() {
         log_.log_line("プログラムにバグがあります。製作者に連絡してください。");
         return;
     }
+    const Settings defaults;
     set_row(StringGrid2, 0, {"  R", "  G", "  B", "線幅"});
-    set_row(StringGrid2, 1, {"200", "200", "200", "  1"});
+    const VhlinePen& pen = defaults.vhline_pen;
+    set_values(StringGrid2, 1, std::array<int32_t, 4>{pen.color.r, pen.color.g, pen.color.b, pen.width});
     set_row(StringGrid4, 0, {"  1", "  2", "  3", "  4", "  5"});
-    set_row(StringGrid4, 1, {" 12", " 16", " 20", " 24", " 28"});
+    set_values(StringGrid4, 1, defaults.widths.width);
     set_row(StringGrid5, 0, {"  R", "  G", "  B"});
     set_row(StringGrid5, 1, {"-1", "255", "255"});
     set_panel_color();
@@ -279,12 +269,17 @@ void TForm1::show_line_color_table(const std::string& file_name) {
     StringGrid3->set_cells4(cells);
 }
 
-void TForm1::find_color_table(const QString& graph_file) {
+void TForm1::find_color_table(Conversion& conversion) {
     DiscoveryCallbacks show;
     show.show_tone = [this](const std::string& path) { show_tone_table(path); };
     show.show_line = [this](const std::string& path) { show_line_color_table(path); };
-    plotmint::find_color_table(file_name_bytes(graph_file), file_name_bytes(program_dir_),
-                               RadioGroup1->item_index() != 1, show, log_);
+    conversion.find_color_tables(file_name_bytes(program_dir_), RadioGroup1->item_index() != 1, show, log_);
+}
+
+void TForm1::find_color_table_and_draw(const QString& graph_file) {
+    Conversion conversion(file_name_bytes(graph_file));
+    find_color_table(conversion);
+    draw_run(conversion);
 }
 
 ReferenceDisplay TForm1::reference_display() const {
@@ -299,19 +294,43 @@ ReferenceDisplay TForm1::reference_display() const {
     return d;
 }
 
+Settings TForm1::read_settings() const {
+    Settings s = held_;
+    for (int c = 0; c < 5; ++c) read_cell(*StringGrid4, c, s.widths.width[static_cast<size_t>(c)]);
+    VhlinePen& pen = s.vhline_pen;
+    read_cell(*StringGrid2, 0, pen.color.r);
+    read_cell(*StringGrid2, 1, pen.color.g);
+    read_cell(*StringGrid2, 2, pen.color.b);
+    read_cell(*StringGrid2, 3, pen.width);
+    read_tone_cells(StringGrid1->cells4(), s.tone);
+    read_line_cells(StringGrid3->cells4(), s.line_color);
+    s.vhline = vhline_mode_from_index(RadioGroup2->item_index());
+    s.hershey = hershey_choice_from_index(RadioGroup4->item_index());
+    s.display = reference_display();
+    return s;
+}
+
 void TForm1::draw_run() {
-    GridSettings settings(*this);
-    DrawRunOptions options;
-    options.display = reference_display();
+    Conversion conversion(file_name_bytes(Edit1->text()));
+    draw_run(conversion);
+}
+
+void TForm1::draw_run(Conversion& conversion) {
     // A long run keeps the window painted and shows how far it got, but handles no input
     // meanwhile: the run still owns the window's state until it returns.
-    options.progress = [this](int pass, uint64_t done, uint64_t total) {
-        const double within = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0;
+    conversion.set_progress([this](const RunProgress& p) {
+        const double total = static_cast<double>(p.bytes_total);
+        const double within = total > 0 ? static_cast<double>(p.bytes_done) / total : 0.0;
+        const int pass = static_cast<int>(p.pass);
         run_progress->setValue(static_cast<int>(1000.0 * ((pass - 1) + std::min(within, 1.0)) / plotmint::kRunPasses));
         if (!run_progress->isVisible()) run_progress->show();
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    };
-    DrawRunResult result = plotmint::draw_run(file_name_bytes(Edit1->text()), settings, held_, options, log_);
+    });
+    const Settings settings = read_settings();
+    DrawRunResult result = conversion.run(settings, PictureTarget::file("graph.emf"), log_);
+    // The values read count as held only when the run got as far as reading them: a run that
+    // stopped at the file name or at opening the file leaves everything as it was.
+    if (result.picture_renewed) held_ = settings;
     run_progress->hide();
     show_run_result(std::move(result));
 }
@@ -344,16 +363,14 @@ void TForm1::DrawClick() { draw_run(); }
 
 void TForm1::Edit1KeyPress(int key) {
     if (key != '\r') return;
-    find_color_table(Edit1->text());
-    draw_run();
+    find_color_table_and_draw(Edit1->text());
 }
 
 void TForm1::FileClick() {
     const auto path = choose_file({QStringLiteral("OpenDialog1"), false, u8("グラフファイル(*.g)"), {}, {}});
     if (!path) return;
     Edit1->setText(*path);
-    find_color_table(Edit1->text());
-    draw_run();
+    find_color_table_and_draw(Edit1->text());
 }
 
 void TForm1::PaintBox1Paint() {
@@ -368,8 +385,7 @@ void TForm1::PaintBox1Paint() {
         [this, file] {
             if (PreviewMenu::open_table_argument(*this, file)) return;
             Edit1->setText(file);
-            find_color_table(Edit1->text());
-            draw_run();
+            find_color_table_and_draw(Edit1->text());
         },
         Qt::QueuedConnection);
 }
@@ -380,8 +396,7 @@ void TForm1::DropFiles(const QList<QUrl>& files) {
         return;
     }
     Edit1->setText(files.front().toLocalFile());
-    find_color_table(Edit1->text());
-    draw_run();
+    find_color_table_and_draw(Edit1->text());
 }
 
 namespace {

@@ -16,7 +16,8 @@
 #include <optional>
 #include <string>
 
-#include "app/core/draw_run.h"
+#include "app/core/conversion.h"
+#include "graph/settings.h"
 #include "app/gui/controls.h"
 #include "base/log_sink.h"
 #include "metafile/emf_reader.h"
@@ -125,7 +126,9 @@ public:
     void pen_saveClick();
     void show_tone_table(const std::string& file_name);
     void show_line_color_table(const std::string& file_name);
-    void find_color_table(const QString& graph_file);
+    // Discovery on `graph_file`, then the draw run on the same file, as every trigger but
+    // 再描画 does.
+    void find_color_table_and_draw(const QString& graph_file);
     void draw_run();
     // What the window does with a run's outcome: show the new picture, or report a picture
     // that could not be read back.
@@ -138,7 +141,9 @@ public:
     int picture_flag() const { return picture_flag_; }
     const std::optional<EmfPicture>& picture() const { return picture_; }
     QRect preview_rect() const;
-    const HeldValues& held() const { return held_; }
+    // The settings as the last run read them from the grids (a cell without a number keeps
+    // its value), and the tables the grids were last filled from.
+    const Settings& held() const { return held_; }
     const QString& program_dir() const { return program_dir_; }
     QColor panel_color() const;
     ReferenceDisplay reference_display() const;
@@ -161,11 +166,16 @@ private:
     std::optional<QString> choose_file(FileDialogRequest request);
     std::optional<QString> run_file_dialog(const FileDialogRequest& request);
     void copy_to_clipboard(const EmfPicture& picture);
+    void find_color_table(Conversion& conversion);
+    void draw_run(Conversion& conversion);
+    // The grids and radio groups as a draw run reads them; a cell without a number gives the
+    // held value.
+    Settings read_settings() const;
 
     Options options_;
     QString program_dir_;
     MemoLog log_;
-    HeldValues held_;
+    Settings held_;
     int picture_flag_ = 0;
     bool startup_flag_ = false;
     std::optional<EmfPicture> picture_;

@@ -1,0 +1,173 @@
+#include "app/core/conversion.h"
+
+#include <cstdio>
+
+#include "base/format.h"
+#include "metafile/emf_writer.h"
+#include "metafile/surface.h"
+
+namespace plotmint {
+
+namespace {
+
+// Standard error as the Hershey layout writes it: the text as is, its own "\n" included.
+class RawStderr final : public LogSink {
+public:
+    void log_line(std::string_view text) override {
+        std::fwrite(text.data(), 1, text.size(), stderr);
+        std::fflush(stderr);
+    }
+};
+
+}  // namespace
+
+Conversion::Conversion(std::string graph_file) : Conversion(std::move(graph_file), std::nullopt) {}
+
+Conversion::Conversion(std::string graph_file, std::optional<std::string> text)
+    : graph_file_(std::move(graph_file)), text_(std::move(text)), reader_(std::make_unique<RecordReader>()) {}
+
+Conversion Conversion::of_text(std::string graph_text, std::string name) {
+    return Conversion(std::move(name), std::move(graph_text));
+}
+
+Conversion::Conversion(Conversion&&) noexcept = default;
+Conversion& Conversion::operator=(Conversion&&) noexcept = default;
+Conversion::~Conversion() = default;
+
+bool Conversion::open_source() {
+    if (!text_) return reader_->open(graph_file_);
+    reader_->open_memory(*text_);
+    return true;
+}
+
+void Conversion::report(RunPass pass, uint64_t done, uint64_t total) const {
+    if (progress_) progress_(RunProgress{pass, done, total});
+}
+
+void Conversion::find_color_tables(const std::string& table_dir, bool enabled, const DiscoveryCallbacks& show,
+                                   LogSink& log) {
+    find_color_table(graph_file_, *reader_, [this] { return open_source(); }, table_dir, enabled, show, log);
+}
+
+DrawRunResult Conversion::run(const Settings& settings, const PictureTarget& target, LogSink& log) {
+    DrawRunResult result;
+    // The graph file is closed on every path that ends the run.
+    struct Close {
+        RecordReader& reader;
+        ~Close() { reader.close(); }
+    } const close{*reader_};
+
+    if (graph_file_.empty()) {
+        log.log_line("File name is empty.");
+        return result;
+    }
+    log.log_line(strformat("open %s.", graph_file_.c_str()));
+    if (!open_source()) {
+        log.log_line("Cannot open file.");
+        return result;
+    }
+    RecordReader& reader = *reader_;
+    // The reader reports bytes; which pass they belong to, the passes say as they start.
+    if (progress_)
+        reader.set_progress([this](uint32_t, uint64_t done, uint64_t total) { report(pass_, done, total); });
+    else
+        reader.set_progress({});
+    const PassStart on_pass = [this](RunPass pass) { pass_ = pass; };
+
+    Extent& extent = result.extent;
+    extent = Extent{};
+    scan_extent(reader, extent, on_pass);
+    if (reader.bad_item())
+        log.log_line(strformat("item at byte %llu of the graph file is not an integer.  reading stops there.",
+                               static_cast<unsigned long long>(reader.bad_item_offset())));
+    log.log_line(strformat("xmin : %d", extent.xmin));
+    log.log_line(strformat("xmax : %d", extent.xmax));
+    log.log_line(strformat("ymin : %d", extent.ymin));
+    log.log_line(strformat("ymax : %d", extent.ymax));
+
+    result.picture_renewed = true;
+    const int32_t margin = settings.widths.margin();
+    log.log_line(strformat("margin : %d", margin));
+    result.frame = picture_frame(extent, margin, settings.display);
+
+    const auto palette = expand_tone_palette(settings.tone);
+    if (!palette) {
+        log.log_line("bug exist in setting tone_color.");
+        return result;
+    }
+    result.tone_color = *palette;
+
+    log.log_line("making metafile");
+    RawStderr stderr_sink;
+    LogSink& diagnostics = diagnostics_ ? *diagnostics_ : stderr_sink;
+    auto draw = [&](Surface& surface) {
+        result.rendered = true;
+        result.abandoned = make_metafile(reader, extent, settings, *palette, surface, log, diagnostics, on_pass) ==
+                           RenderOutcome::abandoned;
+    };
+
+    if (target.kind == PictureTarget::Kind::surface) {
+        draw(*target.surface);
+        log.log_line("making metafile end");
+        return result;
+    }
+
+    bool written = false;
+    uint64_t written_bytes = 0;
+    MemorySink memory;
+    {
+        std::optional<FileSink> file;
+        ByteSink* sink = &memory;
+        if (target.kind == PictureTarget::Kind::file) {
+            file.emplace(target.path);
+            sink = &*file;
+        }
+        if (file && !file->ok()) {
+            log.log_line(strformat("cannot write %s: %s", target.path.c_str(), file->error().c_str()));
+        } else {
+            EmfWriter writer(*sink, settings.display, result.frame);
+            draw(writer);
+            written = writer.close();
+            written_bytes = writer.size();
+            if (!written)
+                log.log_line(strformat("cannot write %s: %s", target.path.c_str(), writer.error().c_str()));
+        }
+    }
+    log.log_line("making metafile end");
+    // A picture that was not written must not be reported as drawn: the file on disk
+    // would be the previous run's.
+    if (!written) return result;
+
+    std::string error;
+    report(RunPass::read_back, 0, written_bytes);
+    if (target.kind == PictureTarget::Kind::memory) {
+        result.picture = read_emf(memory.bytes, error);
+        if (!result.picture) result.written_bytes = std::move(memory.bytes);
+    } else {
+        result.picture = target.keep_bytes ? read_emf_file(target.path, error) : validate_emf_file(target.path, error);
+    }
+    report(RunPass::read_back, written_bytes, written_bytes);
+    if (!result.picture) {
+        result.read_error = error;
+        return result;
+    }
+    log.log_line("draw finished.");
+    result.finished = true;
+    return result;
+}
+
+DiscoveryCallbacks tables_into(Settings& settings, const std::string& table_dir, LogSink& log) {
+    return DiscoveryCallbacks{
+        [&settings, table_dir, &log](const std::string& path) { read_tone_table(path, table_dir, settings.tone, log); },
+        [&settings, table_dir, &log](const std::string& path) {
+            read_line_color_table(path, table_dir, settings.line_color, log);
+        }};
+}
+
+Rect preview_rect(const Extent& e, int32_t w, int32_t h) {
+    auto div = [](int64_t a, int64_t b) { return static_cast<int32_t>(a / b); };
+    return Rect{div(static_cast<int64_t>(w) * e.xmin, 5240), div(static_cast<int64_t>(h) * (7860 - static_cast<int64_t>(e.ymax)), 7860),
+                div(static_cast<int64_t>(w) * e.xmax, 5240), div(static_cast<int64_t>(h) * (7860 - static_cast<int64_t>(e.ymin)), 7860)};
+}
+
+}  // namespace plotmint
