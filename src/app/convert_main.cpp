@@ -58,7 +58,7 @@ constexpr const char* kUsage =
     "                           .svg, .pdf or .png chooses the format, any other means EMF\n"
     "  -f, --format FORMAT      emf, svg, pdf or png, whatever the extension of the output\n"
     "      --dpi N              resolution of a PNG in dots per inch of the picture's\n"
-    "                           physical size, 1 to 4800 (default: 96, about one pixel\n"
+    "                           physical size, 1 to {MAXDPI} (default: {DPI}, about one pixel\n"
     "                           per graph unit with the default --display)\n"
     "  -d, --output-dir DIR     convert each GRAPH_FILE into DIR/NAME.FORMAT, NAME being the\n"
     "                           graph file's name without its extension; each starts from\n"
@@ -75,15 +75,15 @@ constexpr const char* kUsage =
     "                           (default: TABLEDIR)\n"
     "      --no-discovery       do not load the colour tables the graph file names\n"
     "      --widths A,B,C,D,E   pen widths for width indices 1..5; E is also the margin\n"
-    "                           (default: 12,16,20,24,28)\n"
+    "                           (default: {WIDTHS})\n"
     "      --vhline N           vertical/horizontal line blocks: 0 as segments, 1 one\n"
-    "                           dotted line, 2 one line in the --vhline-pen (default: 2)\n"
-    "      --vhline-pen R,G,B,W colour and width of that line (default: 200,200,200,1)\n"
+    "                           dotted line, 2 one line in the --vhline-pen (default: {VHLINE})\n"
+    "      --vhline-pen R,G,B,W colour and width of that line (default: {PEN})\n"
     "      --hershey N          Hershey text: 0 keep the strokes, 1 set in Arial,\n"
-    "                           2 set in Times New Roman (default: 1)\n"
+    "                           2 set in Times New Roman (default: {HERSHEY})\n"
     "      --display HMM,VMM,HPX,VPX\n"
     "                           reference display: width and height in millimetres,\n"
-    "                           width and height in pixels (default: 527,296,1920,1080,\n"
+    "                           width and height in pixels (default: {DISPLAY},\n"
     "                           a common 24-inch display); one graph unit is one pixel\n"
     "\n"
     "  -h, --help               show this help and exit\n"
@@ -108,6 +108,28 @@ constexpr const char* kUsage =
     "  plotmint-convert examples/graph.g -o graph.pdf\n"
     "  plotmint-convert --dpi 300 -o graph.png examples/graph.g\n"
     "  plotmint-convert --output-dir out --format svg a.g b.g c.g\n";
+
+// The help text with the defaults filled in from where they are defined.
+std::string usage_text() {
+    const Settings d;
+    const auto& w = d.widths.width;
+    const VhlinePen& p = d.vhline_pen;
+    const ReferenceDisplay& s = d.display;
+    const std::pair<const char*, std::string> fields[] = {
+        {"{WIDTHS}", strformat("%d,%d,%d,%d,%d", w[0], w[1], w[2], w[3], w[4])},
+        {"{PEN}", strformat("%d,%d,%d,%d", p.color.r, p.color.g, p.color.b, p.width)},
+        {"{DISPLAY}", strformat("%d,%d,%d,%d", s.horz_mm, s.vert_mm, s.horz_px, s.vert_px)},
+        {"{VHLINE}", strformat("%d", static_cast<int>(d.vhline))},
+        {"{HERSHEY}", strformat("%d", static_cast<int>(d.hershey))},
+        {"{MAXDPI}", strformat("%d", kMaxPngDpi)},
+        {"{DPI}", strformat("%d", kDefaultPngDpi)},
+    };
+    std::string text = kUsage;
+    for (const auto& [key, value] : fields)
+        for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size()))
+            text.replace(at, std::strlen(key), value);
+    return text;
+}
 
 struct Options {
     std::vector<std::string> graph_files;
@@ -198,7 +220,7 @@ Options parse_options(int argc, char** argv, bool& exit_now) {
             if (inline_value) throw UsageError{arg + " takes no value"};
         };
         if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
+            std::fputs(usage_text().c_str(), stdout);
             exit_now = true;
             return o;
         } else if (arg == "--version") {
