@@ -67,7 +67,7 @@ void scan_text_boxes(RecordReader& reader, Extent& extent, const PassStart& on_p
 
 }  // namespace
 
-void scan_extent(RecordReader& reader, Extent& extent, const PassStart& on_pass) {
+uint64_t scan_extent(RecordReader& reader, Extent& extent, const PassStart& on_pass) {
     scan_text_boxes(reader, extent, on_pass);
     if (on_pass) on_pass(RunPass::extent_segments);
     reader.rewind();
@@ -77,8 +77,10 @@ void scan_extent(RecordReader& reader, Extent& extent, const PassStart& on_pass)
     Extent e = extent;  // kept in registers, not behind the reference
     int32_t cx = 0, cy = 0;
     bool counted = false;  // whether (cx, cy) has been added
+    uint64_t records = 0;
     Record r;
     while (reader.read_record(r)) {
+        ++records;
         if (r.code == code::draw_to) {
             if (!counted) extend(e, cx, cy);
             cx = r.a;
@@ -92,6 +94,7 @@ void scan_extent(RecordReader& reader, Extent& extent, const PassStart& on_pass)
         }
     }
     extent = e;
+    return records;
 }
 
 Rect metafile_frame(int64_t width, int64_t height, int32_t margin, const ReferenceDisplay& d) {

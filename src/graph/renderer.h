@@ -33,8 +33,9 @@ constexpr int kRunPasses = 7;
 // Told as each pass starts, before it rewinds the reader.
 using PassStart = std::function<void(RunPass)>;
 
-// Text boxes first (up to -999), then every draw_to segment of the whole file.
-void scan_extent(RecordReader& reader, Extent& extent, const PassStart& on_pass = {});
+// Text boxes first (up to -999), then every draw_to segment of the whole file. Returns how
+// many records the whole file gave.
+uint64_t scan_extent(RecordReader& reader, Extent& extent, const PassStart& on_pass = {});
 
 // rclFrame in hundredths of a millimetre: one margin beyond width and height.
 Rect metafile_frame(int64_t width, int64_t height, int32_t margin, const ReferenceDisplay& display);

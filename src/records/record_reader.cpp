@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #if defined(__SSE2__)
@@ -28,10 +29,27 @@ constexpr size_t kWindow = 64;
 
 // The record file holds each record in one of two forms. Short: the code as a signed byte
 // other than -128, then both arguments as 16-bit values, 5 bytes; what nearly every record
-// of a drawing fits. Long: the byte -128, then the three 32-bit values, 13 bytes.
+// of a drawing fits. Long: the byte -128, then the three values as zigzag varints (7 bits a
+// byte), 4 to 16 bytes. Neither is longer than the record's own text: a record is at least
+// five bytes of text (three digits, two separators), and a varint takes no more bytes than
+// the decimal digits of its value, so the record file never outgrows the graph file.
 static_assert(sizeof(Record) == 12, "records are three 32-bit integers");
 constexpr uint8_t kLongForm = 0x80;
-constexpr size_t kLongBytes = 13;
+constexpr size_t kLongBytes = 1 + 3 * 5;  // the most a long form can take
+
+inline uint32_t zigzag(int32_t v) {
+    return (static_cast<uint32_t>(v) << 1) ^ static_cast<uint32_t>(-(static_cast<int64_t>(v) < 0 ? 1 : 0));
+}
+inline int32_t unzigzag(uint32_t z) { return static_cast<int32_t>((z >> 1) ^ (0u - (z & 1u))); }
+
+inline char* put_varint(char* out, uint32_t v) {
+    while (v >= 0x80) {
+        *out++ = static_cast<char>((v & 0x7Fu) | 0x80u);
+        v >>= 7;
+    }
+    *out++ = static_cast<char>(v);
+    return out;
+}
 // The file is written and read in segments of whole records, at most this long.
 constexpr size_t kSegmentBytes = kBufferSize;
 constexpr uint64_t kProgressStep = uint64_t{4} << 20;
@@ -52,6 +70,11 @@ constexpr std::array<uint8_t, 256> make_classes() {
 constexpr std::array<uint8_t, 256> kClass = make_classes();
 
 inline uint8_t class_of(char c) { return kClass[static_cast<unsigned char>(c)]; }
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+inline bool starts_with_bom(const char* data, size_t size) {
+    return size >= kBom.size() && std::memcmp(data, kBom.data(), kBom.size()) == 0;
+}
 
 bool write_all(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -98,6 +121,24 @@ int make_record_file() {
 }
 
 }  // namespace
+
+size_t RecordReader::read_long_form(const unsigned char* q, Record& r) {
+    // Only our own writer made these bytes, whole records per segment: each varint ends
+    // within five bytes.
+    const unsigned char* p = q;
+    int32_t v[3];
+    for (int32_t& out : v) {
+        uint32_t z = 0;
+        for (unsigned shift = 0;; shift += 7) {
+            const unsigned char byte = *p++;
+            z |= static_cast<uint32_t>(byte & 0x7Fu) << shift;
+            if ((byte & 0x80u) == 0 || shift >= 28) break;
+        }
+        out = unzigzag(z);
+    }
+    r = Record{v[0], v[1], v[2]};
+    return static_cast<size_t>(p - q);
+}
 
 struct RecordReader::Cache {
     ~Cache() {
@@ -155,6 +196,10 @@ struct RecordReader::Cache {
 RecordReader::RecordReader() : buf_(new char[kBufferSize + 1]) { buf_[0] = '\0'; }
 
 RecordReader::~RecordReader() { release(); }
+
+std::string RecordReader::read_error() const { return read_errno_ ? std::strerror(read_errno_) : "read error"; }
+
+uint64_t RecordReader::record_file_bytes() const { return cache_ ? cache_->bytes + cache_->wlen : 0; }
 
 void RecordReader::release() {
     close();
@@ -238,6 +283,7 @@ void RecordReader::restart() {
         if (!cache_->flush()) drop_cache();
     }
     bad_item_ = false;
+    read_failed_ = false;
     bad_offset_ = 0;
     cache_len_ = cache_pos_ = 0;
     cache_segment_ = 0;
@@ -275,10 +321,11 @@ void RecordReader::start_text_at(uint64_t offset) {
     cache_len_ = cache_pos_ = 0;
     bad_item_ = false;
     bad_offset_ = 0;
+    read_failed_ = false;
     if (from_memory_) {
         // The whole input is one buffer, see refill(); memory is only read from its start.
         len_ = memory_.size();
-        pos_ = 0;
+        pos_ = starts_with_bom(memory_.data(), len_) ? kBom.size() : 0;
         consumed_ = 0;
         eof_ = true;
         return;
@@ -290,7 +337,10 @@ void RecordReader::start_text_at(uint64_t offset) {
     if (file_ && ::fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0) {
         std::clearerr(file_);
     } else {
+        // A file that cannot go back to where a pass starts cannot give that pass's records.
         eof_ = true;
+        read_failed_ = true;
+        read_errno_ = errno;
     }
 }
 
@@ -308,11 +358,18 @@ bool RecordReader::refill() {
     const size_t got = std::fread(buf_.get() + len_, 1, kBufferSize - len_, file_);
     if (got == 0) {
         eof_ = true;
+        if (std::ferror(file_)) {
+            read_failed_ = true;
+            read_errno_ = errno;
+        }
         buf_[len_] = '\0';
         return false;
     }
+    const bool file_start = consumed_ == 0 && len_ == 0;
     len_ += got;
     buf_[len_] = '\0';
+    // A byte-order mark that an editor put before the first record is no item.
+    if (file_start && starts_with_bom(buf_.get(), len_)) pos_ = kBom.size();
     report_progress();
     return true;
 }
@@ -483,8 +540,10 @@ bool RecordReader::next_int(int32_t& v) {
         c.wlen += 5;
     } else {
         out[0] = static_cast<char>(kLongForm);
-        std::memcpy(out + 1, &r, sizeof r);
-        c.wlen += kLongBytes;
+        char* end = put_varint(out + 1, zigzag(r.code));
+        end = put_varint(end, zigzag(r.a));
+        end = put_varint(end, zigzag(r.b));
+        c.wlen += static_cast<size_t>(end - out);
     }
     ++c.records;
     if (c.wlen > kSegmentBytes - kLongBytes && !c.flush()) drop_cache();

@@ -71,8 +71,7 @@ public:
                 r = Record{static_cast<int8_t>(q[0]), a, b};
                 cache_pos_ += 5;
             } else {
-                std::memcpy(&r, q + 1, sizeof r);
-                cache_pos_ += 1 + sizeof r;
+                cache_pos_ += 1 + read_long_form(q + 1, r);
             }
             return true;
         }
@@ -81,6 +80,10 @@ public:
 
     // Set once a pass met an item that is not an integer, or a partial record at the end.
     bool bad_item() const { return bad_item_; }
+    // Set when the file could not be read or rewound (a directory, an I/O error, a file that
+    // cannot seek): the pass ended early for want of data, not at the data's end.
+    bool read_failed() const { return read_failed_; }
+    std::string read_error() const;  // why, as the system says it
     // The byte offset of that item (for the log line).
     uint64_t bad_item_offset() const { return bad_offset_; }
     // Bytes of the graph file consumed so far in this pass (progress). While records come
@@ -99,11 +102,15 @@ public:
     void set_cache_threshold(uint64_t bytes) { cache_threshold_ = bytes; }
     // Whether the records of this pass come from the record file (tests).
     bool reading_cached_records() const { return mode_ == Mode::cache; }
+    // Bytes the record file holds so far (tests).
+    uint64_t record_file_bytes() const;
 
     struct Cache;  // the binary record file of one graph file
 
 private:
     enum class Mode { text, cache };
+    // The long form of the record file: three zigzag varints; returns the bytes it took.
+    static size_t read_long_form(const unsigned char* q, Record& r);
     void restart();  // rewind() without counting a pass or reporting progress
     bool read_record_slow(Record& r);
     bool read_text_record(Record& r);
@@ -129,6 +136,8 @@ private:
     uint64_t consumed_ = 0;
     bool eof_ = false;
     bool bad_item_ = false;
+    bool read_failed_ = false;
+    int read_errno_ = 0;
     uint64_t bad_offset_ = 0;
     // Numbers parsed ahead from the bytes at ahead_base_: values and the offsets after them.
     int32_t ahead_values_[32];

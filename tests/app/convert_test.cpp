@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -184,3 +185,51 @@ TEST_F(ConvertTest, EveryExampleConverts) {
 }
 
 }  // namespace
+
+// Input that is not a graph file must not replace the last picture with an empty one; a
+// byte-order mark before a real graph file is no reason to refuse it.
+struct InputCase {
+    const char* name;
+    std::string bytes;  // written as graph.g; empty: graph.g is made a folder
+    int status;
+    const char* line;  // a line the log must hold
+};
+
+void PrintTo(const InputCase& c, std::ostream* os) { *os << c.name; }
+
+class NotAGraphFile : public ConvertTest, public ::testing::WithParamInterface<InputCase> {};
+
+TEST_P(NotAGraphFile, FailsAndKeepsTheOldPicture) {
+    const InputCase& c = GetParam();
+    const std::string old_picture = "the previous picture";
+    write("graph.emf", old_picture);
+    if (c.bytes.empty())
+        fs::create_directory(dir_ / "graph.g");
+    else
+        write("graph.g", c.bytes);
+    const Outcome r = run({"graph.g"});
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(std::find(r.err.begin(), r.err.end(), std::string(c.line)), r.err.end()) << r.err.back();
+    if (c.status != 0) EXPECT_EQ(slurp(dir_ / "graph.emf"), old_picture);
+    else EXPECT_NE(slurp(dir_ / "graph.emf"), old_picture);
+}
+
+std::string utf16(const std::string& ascii) {
+    std::string out = "\xFF\xFE";
+    for (char ch : ascii) out += std::string{ch, '\0'};
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, NotAGraphFile,
+    ::testing::Values(
+        InputCase{"utf16", utf16("3 0 0\n2 100 200\n"), 1, "graph.g is not a graph file.  nothing is drawn."},
+        InputCase{"junk", "%PDF-1.4 3 0 0 2 100 200", 1, "graph.g is not a graph file.  nothing is drawn."},
+        InputCase{"nul_first", std::string("\0\0\0 3 0 0 2 100 200", 20), 1,
+                  "graph.g is not a graph file.  nothing is drawn."},
+        InputCase{"half_a_record", "3 0 x", 1, "graph.g is not a graph file.  nothing is drawn."},
+        InputCase{"folder", "", 1, "cannot read graph.g: Is a directory."},
+        InputCase{"bom_then_graph", "\xEF\xBB\xBF" "3 0 0\n2 100 200\n", 0, "draw finished."},
+        // One whole record before the junk is a graph file cut short, drawn as far as it goes.
+        InputCase{"record_then_junk", "3 0 0 2 100 200 junk", 0, "draw finished."}),
+    [](const ::testing::TestParamInfo<InputCase>& p) { return std::string(p.param.name); });

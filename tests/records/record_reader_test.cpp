@@ -297,6 +297,29 @@ TEST(RecordReader, ReleasedRecordsAreNotFoundAgain) {
     std::filesystem::remove(path);
 }
 
+// The record file never outgrows the graph file, whatever its records look like: the long
+// form takes no more bytes than the record's own digits. Each shape is read back exactly.
+TEST(RecordReader, RecordFileIsNoLargerThanTheGraphFile) {
+    const char* const shapes[] = {"128 0 0\n", "1 2 3 ", "-2147483648 -2147483648 -2147483648\n",
+                                  "0 32768 -32769\n", "-128 1 1\n", "2147483647 7 -7\n", "99999 -1 +2\n"};
+    for (const char* shape : shapes) {
+        std::string text;
+        while (text.size() < (2u << 20)) text += shape;
+        const Pass expected = reference_pass(text);
+        const auto path = std::filesystem::temp_directory_path() / ("plotmint_reader_size_" + std::to_string(::getpid()) + ".g");
+        std::ofstream(path, std::ios::binary) << text;
+        RecordReader reader;
+        ASSERT_TRUE(reader.open(path.string()));
+        EXPECT_EQ(read_pass(reader), expected) << shape;
+        EXPECT_EQ(read_pass(reader), expected) << shape;
+        EXPECT_TRUE(reader.reading_cached_records()) << shape;
+        EXPECT_GT(reader.record_file_bytes(), 0u) << shape;
+        EXPECT_LE(reader.record_file_bytes(), text.size()) << shape;
+        reader.release();
+        std::filesystem::remove(path);
+    }
+}
+
 // Progress comes at each rewind and then every few MiB, never per record, and grows.
 TEST(RecordReader, ProgressAtEachPassAndEveryFewMegabytes) {
     const std::string text = generated_text(0, 10u << 20, false);

@@ -76,10 +76,20 @@ DrawRunResult Conversion::run(const Settings& settings, const PictureTarget& tar
 
     Extent& extent = result.extent;
     extent = Extent{};
-    scan_extent(reader, extent, on_pass);
+    const uint64_t records = scan_extent(reader, extent, on_pass);
+    if (reader.read_failed()) {
+        log.log_line(strformat("cannot read %s: %s.", graph_file_.c_str(), reader.read_error().c_str()));
+        return result;
+    }
     if (reader.bad_item())
         log.log_line(strformat("item at byte %llu of the graph file is not an integer.  reading stops there.",
                                static_cast<unsigned long long>(reader.bad_item_offset())));
+    // Text that stops being numbers before its first record is some other kind of file;
+    // drawing it would replace the last picture with an empty one.
+    if (reader.bad_item() && records == 0) {
+        log.log_line(strformat("%s is not a graph file.  nothing is drawn.", graph_file_.c_str()));
+        return result;
+    }
     log.log_line(strformat("xmin : %d", extent.xmin));
     log.log_line(strformat("xmax : %d", extent.xmax));
     log.log_line(strformat("ymin : %d", extent.ymin));
@@ -127,10 +137,16 @@ DrawRunResult Conversion::run(const Settings& settings, const PictureTarget& tar
         } else {
             EmfWriter writer(*sink, settings.display, result.frame);
             draw(writer);
-            written = writer.close();
-            written_bytes = writer.size();
-            if (!written)
-                log.log_line(strformat("cannot write %s: %s", target.path.c_str(), writer.error().c_str()));
+            if (reader.read_failed()) {
+                // A pass lost part of the file: the picture would be incomplete, so it is
+                // never committed and the old one stays.
+                log.log_line(strformat("cannot read %s: %s.", graph_file_.c_str(), reader.read_error().c_str()));
+            } else {
+                written = writer.close();
+                written_bytes = writer.size();
+                if (!written)
+                    log.log_line(strformat("cannot write %s: %s", target.path.c_str(), writer.error().c_str()));
+            }
         }
     }
     log.log_line("making metafile end");
