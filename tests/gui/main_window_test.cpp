@@ -176,6 +176,16 @@ class MainWindowTest : public QObject {
         QTest::keyClick(editor, end);
     }
 
+    // The example and its colour tables in the working folder, so that the screenshots show
+    // the short name a user types; empty when the example is missing.
+    QString copy_example() {
+        const QDir examples(PLOTMINT_SOURCE_DIR "/examples");
+        if (!examples.exists("graph.g")) return {};
+        for (const QString& name : examples.entryList(QDir::Files))
+            if (!QFile::copy(examples.filePath(name), QDir(work_dir_).filePath(name))) return {};
+        return QStringLiteral("graph.g");
+    }
+
     QStringList lines_since(const TForm1& form, qsizetype from) { return form.log_lines().mid(from); }
 
 private slots:
@@ -960,7 +970,7 @@ private slots:
                             << u8("グラフファイル(*.g)");
         QTest::newRow("en") << true
                             << QStringList{"Choose file", "Redraw", "Auto-load colour tables",
-                                           "Panel colour (-1: button colour)", "Width", "Watch", "Print..."}
+                                           "Panel colour (-1: button colour)", "Wid", "Watch", "Print..."}
                             << "Graph files (*.g)";
     }
     void captions_follow_the_language() {
@@ -986,8 +996,14 @@ private slots:
         QTest::mouseClick(form.File, Qt::LeftButton);
         QCOMPARE(requests_.back().filter, filter);
         // Every caption fits in its control.
-        for (RadioGroup* g : {form.RadioGroup1, form.RadioGroup2, form.RadioGroup4})
+        for (RadioGroup* g : {form.RadioGroup1, form.RadioGroup2, form.RadioGroup4}) {
             QVERIFY2(QFontMetrics(g->font()).horizontalAdvance(g->title()) <= g->width() - 16, qPrintable(g->title()));
+            for (int i = 0; i < g->count(); ++i)
+                QVERIFY2(g->item(i)->geometry().left() + g->item(i)->sizeHint().width() <= g->width(),
+                         qPrintable(g->item(i)->text()));
+        }
+        const int width_title = form.StringGrid2->fontMetrics().horizontalAdvance(form.StringGrid2->cell(0, 3));
+        QVERIFY2(width_title + 6 <= form.StringGrid2->columnWidth(3), qPrintable(QString::number(width_title)));
         for (QLabel* l : {form.Label1, form.Label2, form.Label3, form.Label4, form.Label5, form.Label6})
             QVERIFY2(l->geometry().right() < form.width(), qPrintable(l->text()));
         QVERIFY(form.Label3->geometry().bottom() < form.StringGrid4->geometry().top());
@@ -1053,8 +1069,8 @@ private slots:
         QCOMPARE(start.size(), QSize(TForm1::kClientWidth, TForm1::kClientHeight) * start.devicePixelRatio());
         if (!out.isEmpty()) QVERIFY(start.save(out + "/window-startup.png"));
 
-        const QString example = QString(PLOTMINT_SOURCE_DIR "/examples/graph.g");
-        if (!QFile::exists(example)) QSKIP("examples/graph.g is missing");
+        const QString example = copy_example();
+        if (example.isEmpty()) QSKIP("examples/graph.g is missing");
         type_name_and_enter(form, example);
         QCOMPARE(form.log_lines().last(), QStringLiteral("draw finished."));
         const QImage drawn = form.grab().toImage();
@@ -1068,7 +1084,32 @@ private slots:
 
         type_name_and_enter(form, "no-such-graph.g");
         QCOMPARE(form.log_lines().last(), QStringLiteral("Cannot open file."));
+        QVERIFY(form.picture_stale());
         if (!out.isEmpty()) QVERIFY(form.grab().toImage().save(out + "/window-failed.png"));
+
+        // Enlarged, the preview takes the room.
+        form.resize(1400, 1000);
+        type_name_and_enter(form, example);
+        QCOMPARE(form.log_lines().last(), QStringLiteral("draw finished."));
+        const QImage enlarged = form.grab().toImage();
+        QCOMPARE(enlarged.size(), QSize(1400, 1000) * enlarged.devicePixelRatio());
+        if (!out.isEmpty()) QVERIFY(enlarged.save(out + "/window-enlarged.png"));
+    }
+
+    void screenshot_english() {
+        const QString out = qEnvironmentVariable("PLOTMINT_SCREENSHOT_DIR");
+        const QString example = copy_example();
+        if (example.isEmpty()) QSKIP("examples/graph.g is missing");
+        struct Restore {
+            ~Restore() { remove_translations(); }
+        } restore;
+        QVERIFY(install_translations(UiLanguage::english));
+        prog_dir_ = PLOTMINT_BIN_DIR;
+        TForm1& form = open_form();
+        type_name_and_enter(form, example);
+        QCOMPARE(form.log_lines().last(), QStringLiteral("draw finished."));
+        QCOMPARE(form.Draw->text(), QStringLiteral("Redraw"));
+        if (!out.isEmpty()) QVERIFY(form.grab().toImage().save(out + "/window-drawn-en.png"));
     }
 };
 

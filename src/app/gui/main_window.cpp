@@ -294,7 +294,7 @@ void TForm1::FormCreate() {
         log_.log_line("プログラムにバグがあります。製作者に連絡してください。");
         return;
     }
-    set_row(StringGrid2, 0, {"  R", "  G", "  B", tr("線幅")});
+    set_row(StringGrid2, 0, {"  R", "  G", "  B", tr("線幅", "grid title")});
     set_row(StringGrid2, 1, {"200", "200", "200", "  1"});
     set_row(StringGrid4, 0, {"  1", "  2", "  3", "  4", "  5"});
     set_row(StringGrid4, 1, {" 12", " 16", " 20", " 24", " 28"});

@@ -100,7 +100,7 @@
     </message>
     <message>
         <source>下色の線</source>
-        <translation>Underlying colour</translation>
+        <translation>Base colour</translation>
     </message>
     <message>
         <source>hersheyフォント</source>
@@ -165,6 +165,11 @@
     <message>
         <source>線色の定義(*.klc)</source>
         <translation>Line colour tables (*.klc)</translation>
+    </message>
+    <message>
+        <source>線幅</source>
+        <comment>grid title</comment>
+        <translation>Wid</translation>
     </message>
 </context>
 </TS>
