@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QDropEvent>
 #include <QFile>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMenu>
@@ -981,8 +982,13 @@ private slots:
             ~Restore() { remove_translations(); }
         } restore;
         const bool loaded = install_translations(english ? UiLanguage::english : UiLanguage::japanese);
-        // Qt's own Japanese catalogue is optional; ours is built in and must load.
-        if (english) QVERIFY(loaded);
+        // Ours is built in and must load; Qt's own Japanese one, for the file dialogs, where the
+        // system has it.
+        const bool qt_ja = QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ja.qm");
+        if (english || qt_ja) QVERIFY(loaded);
+        const QString look_in = QCoreApplication::translate("QFileDialog", "Look in:");
+        if (english) QCOMPARE(look_in, QStringLiteral("Look in:"));
+        if (!english && qt_ja) QCOMPARE(look_in, u8("アドレス:"));
         TForm1& form = open_form();
         std::unique_ptr<QMenu> menu(PreviewMenu::build(form));
         const QAction* print = menu->findChild<QAction*>("print");
@@ -1052,6 +1058,22 @@ private slots:
         const QByteArray bytes = read_all(pdf);
         QVERIFY(bytes.startsWith("%PDF"));
         QVERIFY(bytes.size() > 500);
+    }
+
+    void print_preview_opens_from_the_menu() {
+        write_file("square.g", kSquareGraph);
+        TForm1& form = open_form();
+        type_name_and_enter(form, "square.g");
+        QString seen;
+        QTimer::singleShot(200, [&seen] {
+            if (QWidget* w = QApplication::activeModalWidget()) {
+                seen = w->objectName();
+                w->close();
+            }
+        });
+        std::unique_ptr<QMenu> menu(PreviewMenu::build(form));
+        menu->findChild<QAction*>("print")->trigger();
+        QCOMPARE(seen, QStringLiteral("PrintPreview"));
     }
 
     void finish_closes_the_window() {
