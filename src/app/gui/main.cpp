@@ -13,7 +13,10 @@ int main(int argc, char** argv) {
         QString bad;
         const auto chosen = plotmint::take_language_option(args, &bad);
         if (!bad.isNull()) std::fprintf(stderr, "plotmint: --lang takes ja or en, not \"%s\"\n", qPrintable(bad));
-        plotmint::install_translations(chosen.value_or(plotmint::language_for_locale(QLocale::system())));
+        // The desktop's language for messages (LANGUAGE, LC_MESSAGES, LANG), not its number format.
+        const QStringList ui = QLocale::system().uiLanguages();
+        const QLocale desktop = ui.isEmpty() ? QLocale::system() : QLocale(ui.front());
+        plotmint::install_translations(chosen.value_or(plotmint::language_for_locale(desktop)));
         plotmint::TForm1::Options options;
         options.arguments = args;
         plotmint::TForm1 form(options);
