@@ -8,8 +8,11 @@
 #include <QProgressBar>
 #include <QDropEvent>
 #include <QFile>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QMenu>
+#include <QPrinter>
 #include <QSvgRenderer>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -17,6 +20,7 @@
 #include <vector>
 
 #include "app/gui/application.h"
+#include "app/gui/preview_menu.h"
 #include "gui_tests.h"
 #include "metafile/emf_player.h"
 
@@ -36,6 +40,22 @@ const char* const kSquareGraph =
     "9 0 0\n"
     "3 1000 2000\n"
     "2 4000 6000\n";
+
+// The square's fill inside an extent that reaches past the page (0..5240 x 0..7860) on the
+// side named: the extent's corners replace the square's.
+QByteArray beyond_page_graph(int xmin, int ymin, int xmax, int ymax) {
+    QByteArray g(kSquareGraph);
+    g.replace("3 1000 2000\n2 4000 6000\n", QString("3 %1 %2\n2 %3 %4\n").arg(xmin).arg(ymin).arg(xmax).arg(ymax).toUtf8());
+    return g;
+}
+
+// Graph point (3000, 3000), inside the square's fill and away from its diagonal line, in a
+// preview rectangle showing the square's own extent.
+QPoint fill_point(const QRect& r) { return QPoint(r.left() + r.width() * 2 / 3, r.top() + r.height() * 3 / 4); }
+
+qsizetype count_lines(const QStringList& lines, const QString& line) {
+    return std::count(lines.begin(), lines.end(), line);
+}
 
 // The same drawing naming the colour tables "demo" (d e m o between codes 33 and 35).
 QByteArray demo_graph() {
@@ -155,6 +175,16 @@ class MainWindowTest : public QObject {
         editor->selectAll();
         QTest::keyClicks(editor, text);
         QTest::keyClick(editor, end);
+    }
+
+    // The example and its colour tables in the working folder, so that the screenshots show
+    // the short name a user types; empty when the example is missing.
+    QString copy_example() {
+        const QDir examples(PLOTMINT_SOURCE_DIR "/examples");
+        if (!examples.exists("graph.g")) return {};
+        for (const QString& name : examples.entryList(QDir::Files))
+            if (!QFile::copy(examples.filePath(name), QDir(work_dir_).filePath(name))) return {};
+        return QStringLiteral("graph.g");
     }
 
     QStringList lines_since(const TForm1& form, qsizetype from) { return form.log_lines().mid(from); }
@@ -685,6 +715,367 @@ private slots:
         QCOMPARE(form.log_lines().last(), QStringLiteral("RGB : 0  10  255"));
     }
 
+    // The preview takes the room a larger window gives; the left and middle columns stay.
+    void preview_grows_with_the_window_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QSize>("expected");
+        QTest::newRow("default") << QSize(TForm1::kClientWidth, TForm1::kClientHeight)
+                                 << QSize(TForm1::kClientWidth, TForm1::kClientHeight);
+        QTest::newRow("1600 x 1200") << QSize(1600, 1200) << QSize(1600, 1200);
+        QTest::newRow("wide") << QSize(1800, 700) << QSize(1800, 700);
+        QTest::newRow("smaller is refused") << QSize(600, 400) << QSize(TForm1::kClientWidth, TForm1::kClientHeight);
+    }
+    void preview_grows_with_the_window() {
+        QFETCH(QSize, size);
+        QFETCH(QSize, expected);
+        write_file("square.g", kSquareGraph);
+        TForm1& form = open_form();
+        type_name_and_enter(form, "square.g");
+        const QRect default_rect(QPoint(57, 106), QPoint(228, 334));
+        QCOMPARE(form.preview_rect(), default_rect);
+        const QRect file_place = form.File->geometry(), tone_place = form.StringGrid1->geometry();
+        form.resize(size);
+        QCOMPARE(form.size(), expected);
+        QCOMPARE(form.File->geometry(), file_place);
+        QCOMPARE(form.StringGrid1->geometry(), tone_place);
+        QCOMPARE(form.Panel1->geometry(), QRect(552, 16, expected.width() - 557, expected.height() - 129));
+        QCOMPARE(form.Memo1->geometry(), QRect(16, 304, 185, expected.height() - 313));
+        // The panel colour's grid stays under the preview and inside the window.
+        QVERIFY(form.Label6->geometry().top() > form.Panel1->geometry().bottom());
+        QVERIFY(QRect(QPoint(0, 0), form.size()).contains(form.StringGrid5->geometry()));
+
+        const QRect r = form.preview_rect();
+        QVERIFY2(form.PaintBox1->rect().contains(r), qPrintable(QString("%1 %2 %3 %4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height())));
+        if (expected == QSize(TForm1::kClientWidth, TForm1::kClientHeight)) {
+            QCOMPARE(r, default_rect);
+        } else {
+            QVERIFY(r.width() > default_rect.width() && r.height() > default_rect.height());
+            // The page keeps its shape, so the picture does too.
+            QVERIFY(qAbs(double(r.width()) / r.height() - double(default_rect.width()) / default_rect.height()) < 0.02);
+        }
+        // The fill's middle shows the fill's grey.
+        const QImage shot = form.PaintBox1->grab().toImage();
+        QCOMPARE(QColor(shot.pixel(fill_point(r))), QColor(127, 127, 127));
+        // Back at the default size the run's own place returns, to the pixel.
+        form.resize(TForm1::kClientWidth, TForm1::kClientHeight);
+        QCOMPARE(form.preview_rect(), default_rect);
+    }
+
+    void picture_beyond_the_page_is_shown_whole_data() {
+        QTest::addColumn<QRect>("extent");  // xmin, ymin as the corner, xmax, ymax as the size
+        QTest::addColumn<QSize>("window");
+        const QSize small(TForm1::kClientWidth, TForm1::kClientHeight), large(1600, 1200);
+        QTest::newRow("right and top") << QRect(QPoint(1000, 2000), QPoint(9000, 12000)) << small;
+        QTest::newRow("left and bottom") << QRect(QPoint(-3000, -1500), QPoint(4000, 6000)) << small;
+        QTest::newRow("all round, wide") << QRect(QPoint(-9000, -500), QPoint(14000, 8000)) << small;
+        QTest::newRow("all round, enlarged") << QRect(QPoint(-9000, -500), QPoint(14000, 8000)) << large;
+    }
+    void picture_beyond_the_page_is_shown_whole() {
+        QFETCH(QRect, extent);
+        QFETCH(QSize, window);
+        write_file("big.g", beyond_page_graph(extent.left(), extent.top(), extent.right(), extent.bottom()));
+        TForm1& form = open_form();
+        form.resize(window);
+        type_name_and_enter(form, "big.g");
+        QCOMPARE(form.log_lines().last(), QStringLiteral("draw finished."));
+        const QRect r = form.preview_rect();
+        const QRect box = form.PaintBox1->rect();
+        QVERIFY2(box.contains(r), qPrintable(QString("%1 %2 %3 %4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height())));
+        // As large as the box allows: one pair of sides reaches the box's inset.
+        QVERIFY(r.width() >= box.width() - 10 || r.height() >= box.height() - 10);
+        // In the extent's own shape.
+        const double shape = double(extent.width() - 1) / (extent.height() - 1);
+        QVERIFY(qAbs(double(r.width()) / r.height() / shape - 1.0) < 0.03);
+        // The square's fill lies where the extent puts it.
+        const double fx = (3000.0 - extent.left()) / (extent.width() - 1);
+        const double fy = (extent.bottom() - 3000.0) / (extent.height() - 1);
+        const QPoint fill(r.left() + int(fx * r.width()), r.top() + int(fy * r.height()));
+        QCOMPARE(QColor(form.PaintBox1->grab().toImage().pixel(fill)), QColor(127, 127, 127));
+    }
+
+    void zoom_and_pan_in_the_preview() {
+        write_file("square.g", kSquareGraph);
+        TForm1& form = open_form();
+        type_name_and_enter(form, "square.g");
+        const QRect fitted = form.preview_rect();
+        // The wheel zooms about the pointer: the picture point under it stays.
+        const QPointF at(100, 200);
+        const QRectF before = form.preview_rect();
+        const QPointF rel((at.x() - before.left()) / before.width(), (at.y() - before.top()) / before.height());
+        QWheelEvent wheel(at, form.PaintBox1->mapToGlobal(at), QPoint(), QPoint(0, 240), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(form.PaintBox1, &wheel);
+        QCOMPARE(form.zoom(), 1.5625);
+        const QRectF after = form.preview_rect();
+        QVERIFY(qAbs(after.width() / before.width() - 1.5625) < 0.02);
+        QVERIFY(qAbs(after.left() + rel.x() * after.width() - at.x()) < 2);
+        QVERIFY(qAbs(after.top() + rel.y() * after.height() - at.y()) < 2);
+        // Keys in the preview: minus zooms out, plus in.
+        form.PaintBox1->setFocus();
+        QTest::keyClick(form.PaintBox1, Qt::Key_Minus);
+        QCOMPARE(form.zoom(), 1.25);
+        QTest::keyClick(form.PaintBox1, Qt::Key_Plus);
+        QCOMPARE(form.zoom(), 1.5625);
+        // A drag moves the picture with the pointer.
+        const QRect zoomed = form.preview_rect();
+        QTest::mousePress(form.PaintBox1, Qt::LeftButton, Qt::NoModifier, QPoint(150, 200));
+        QMouseEvent move(QEvent::MouseMove, QPointF(110, 230), form.PaintBox1->mapToGlobal(QPointF(110, 230)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form.PaintBox1, &move);
+        QTest::mouseRelease(form.PaintBox1, Qt::LeftButton, Qt::NoModifier, QPoint(110, 230));
+        QCOMPARE(form.preview_rect(), zoomed.translated(-40, 30));
+        // The fill follows: its middle is grey where the moved rectangle's middle is.
+        QCOMPARE(QColor(form.PaintBox1->grab().toImage().pixel(fill_point(form.preview_rect()))), QColor(127, 127, 127));
+        // Fit brings the run's own place back.
+        QTest::keyClick(form.PaintBox1, Qt::Key_0);
+        QCOMPARE(form.zoom(), 1.0);
+        QCOMPARE(form.preview_rect(), fitted);
+        // The zoom has bounds.
+        for (int i = 0; i < 40; ++i) form.zoom_by(2.0);
+        QCOMPARE(form.zoom(), TForm1::kMaxZoom);
+    }
+
+    void stale_note_after_a_failed_run_data() {
+        QTest::addColumn<QString>("failing");
+        QTest::newRow("missing file") << QStringLiteral("missing.g");
+        QTest::newRow("empty name") << QString();
+        QTest::newRow("picture cannot be written") << QStringLiteral("square.g");
+    }
+    void stale_note_after_a_failed_run() {
+        QFETCH(QString, failing);
+        write_file("square.g", kSquareGraph);
+        TForm1& form = open_form();
+        type_name_and_enter(form, "square.g");
+        const QPoint middle = fill_point(form.preview_rect());
+        const QPoint note(12, 12);  // inside the note's box, outside the picture
+        auto pixel = [&form](QPoint p) { return QColor(form.PaintBox1->grab().toImage().pixel(p)); };
+        QVERIFY(!form.picture_stale());
+        QCOMPARE(pixel(middle), QColor(127, 127, 127));
+        QCOMPARE(pixel(note), form.panel_color());
+
+        // A folder in graph.emf's place makes the run fail after it has read the graph.
+        const bool block_output = failing == QStringLiteral("square.g");
+        if (block_output) QVERIFY(QFile::remove("graph.emf") && QDir().mkdir("graph.emf"));
+        type_name_and_enter(form, failing);
+        QVERIFY(form.log_lines().last() != QStringLiteral("draw finished."));
+        if (block_output) QVERIFY(QDir().rmdir("graph.emf"));
+        QVERIFY(form.picture());
+        QVERIFY(form.picture_stale());
+        QVERIFY(qGray(pixel(middle).rgb()) > 160);  // washed out
+        QVERIFY(pixel(note) != form.panel_color());
+
+        type_name_and_enter(form, "square.g");
+        QVERIFY(!form.picture_stale());
+        QCOMPARE(pixel(middle), QColor(127, 127, 127));
+        QCOMPARE(pixel(note), form.panel_color());
+    }
+
+    void failed_first_run_marks_nothing() {
+        TForm1& form = open_form();
+        type_name_and_enter(form, "missing.g");
+        QVERIFY(!form.picture());
+        QVERIFY(!form.picture_stale());
+    }
+
+    void watched_file_redraws_once_per_burst_data() {
+        QTest::addColumn<bool>("replace");
+        QTest::newRow("rewritten in place") << false;
+        QTest::newRow("replaced by rename") << true;
+    }
+    void watched_file_redraws_once_per_burst() {
+        QFETCH(bool, replace);
+        const QString path = write_file("square.g", kSquareGraph);
+        TForm1& form = open_form();
+        type_name_and_enter(form, "square.g");
+        const QString finished = QStringLiteral("draw finished.");
+        QCOMPARE(count_lines(form.log_lines(), finished), 1);
+        QTest::mouseClick(form.Watch, Qt::LeftButton);
+        QVERIFY(form.Watch->isChecked());
+        QCOMPARE(form.watched_file(), QFileInfo(path).absoluteFilePath());
+        // Nothing changes, nothing is drawn (the run's own graph.emf sits in the same folder).
+        QTest::qWait(TForm1::kWatchQuietMs * 2);
+        QCOMPARE(count_lines(form.log_lines(), finished), 1);
+
+        auto rewrite = [&](const QByteArray& text) {
+            if (!replace) {
+                write_file("square.g", text);
+                return;
+            }
+            write_file("square.g.new", text);
+            QFile::remove(path);
+            QVERIFY(QFile::rename(path + ".new", path));
+        };
+        rewrite(QByteArray(kSquareGraph) + "9 0 0\n");
+        QTest::qWait(50);
+        rewrite(kSquareGraph);
+        QTRY_COMPARE_WITH_TIMEOUT(count_lines(form.log_lines(), finished), 2, 5000);
+        QTest::qWait(TForm1::kWatchQuietMs * 3);
+        QCOMPARE(count_lines(form.log_lines(), finished), 2);
+
+        // The watch goes on after a replacement, and stops when unchecked.
+        rewrite(QByteArray(kSquareGraph) + "9 0 0\n");
+        QTRY_COMPARE_WITH_TIMEOUT(count_lines(form.log_lines(), finished), 3, 5000);
+        QTest::mouseClick(form.Watch, Qt::LeftButton);
+        QVERIFY(form.watched_file().isEmpty());
+        rewrite(kSquareGraph);
+        QTest::qWait(TForm1::kWatchQuietMs * 3);
+        QCOMPARE(count_lines(form.log_lines(), finished), 3);
+    }
+
+    void language_follows_the_desktop_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<bool>("japanese");
+        QTest::newRow("ja_JP") << "ja_JP" << true;
+        QTest::newRow("en_US") << "en_US" << false;
+        QTest::newRow("de_DE") << "de_DE" << false;
+        QTest::newRow("C") << "C" << false;
+    }
+    void language_follows_the_desktop() {
+        QFETCH(QString, locale);
+        QFETCH(bool, japanese);
+        QCOMPARE(language_for_locale(QLocale(locale)) == UiLanguage::japanese, japanese);
+    }
+
+    void language_option_is_taken_out_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("rest");
+        QTest::addColumn<int>("language");  // -1 none, 0 Japanese, 1 English
+        QTest::addColumn<QString>("bad");
+        QTest::newRow("none") << QStringList{"a.g"} << QStringList{"a.g"} << -1 << QString();
+        QTest::newRow("en first") << QStringList{"--lang", "en", "a.g"} << QStringList{"a.g"} << 1 << QString();
+        QTest::newRow("ja last") << QStringList{"a.g", "--lang", "ja"} << QStringList{"a.g"} << 0 << QString();
+        QTest::newRow("joined") << QStringList{"--lang=en", "a.g", "b.g"} << QStringList{"a.g", "b.g"} << 1 << QString();
+        QTest::newRow("unknown") << QStringList{"--lang", "fr", "a.g"} << QStringList{"a.g"} << -1 << "fr";
+        QTest::newRow("no value") << QStringList{"a.g", "--lang"} << QStringList{"a.g"} << -1 << "";
+    }
+    void language_option_is_taken_out() {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, rest);
+        QFETCH(int, language);
+        QFETCH(QString, bad);
+        QString given;
+        const auto chosen = take_language_option(args, &given);
+        QCOMPARE(args, rest);
+        QCOMPARE(chosen ? (*chosen == UiLanguage::english ? 1 : 0) : -1, language);
+        QCOMPARE(given, bad);
+    }
+
+    void captions_follow_the_language_data() {
+        QTest::addColumn<bool>("english");
+        QTest::addColumn<QStringList>("captions");  // File, Draw, RadioGroup1, Label6, width title, Watch, print
+        QTest::addColumn<QString>("filter");
+        QTest::newRow("ja") << false
+                            << QStringList{u8("ファイルを選ぶ"), u8("再描画"), u8("カラーテーブル自動読込"),
+                                           u8("パネルの色（-1を指定するとボタンカラー）"), u8("線幅"), u8("監視"),
+                                           u8("印刷...")}
+                            << u8("グラフファイル(*.g)");
+        QTest::newRow("en") << true
+                            << QStringList{"Choose file", "Redraw", "Auto-load colour tables",
+                                           "Panel colour (-1: button colour)", "Wid", "Watch", "Print..."}
+                            << "Graph files (*.g)";
+    }
+    void captions_follow_the_language() {
+        QFETCH(bool, english);
+        QFETCH(QStringList, captions);
+        QFETCH(QString, filter);
+        struct Restore {
+            ~Restore() { remove_translations(); }
+        } restore;
+        const bool loaded = install_translations(english ? UiLanguage::english : UiLanguage::japanese);
+        // Ours is built in and must load; Qt's own Japanese one, for the file dialogs, where the
+        // system has it.
+        const bool qt_ja = QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ja.qm");
+        if (english || qt_ja) QVERIFY(loaded);
+        const QString look_in = QCoreApplication::translate("QFileDialog", "Look in:");
+        if (english) QCOMPARE(look_in, QStringLiteral("Look in:"));
+        if (!english && qt_ja) QCOMPARE(look_in, u8("アドレス:"));
+        TForm1& form = open_form();
+        std::unique_ptr<QMenu> menu(PreviewMenu::build(form));
+        const QAction* print = menu->findChild<QAction*>("print");
+        QVERIFY(print);
+        QCOMPARE(QStringList({form.File->text(), form.Draw->text(), form.RadioGroup1->title(), form.Label6->text(),
+                              form.StringGrid2->cell(0, 3), form.Watch->text(), print->text()}),
+                 captions);
+        // Log lines stay as the program has always written them.
+        QCOMPARE(form.log_lines().first(), "open " + prog_dir_ + "/tone-default.ktc.");
+        answers_ << QString();
+        QTest::mouseClick(form.File, Qt::LeftButton);
+        QCOMPARE(requests_.back().filter, filter);
+        // Every caption fits in its control.
+        for (RadioGroup* g : {form.RadioGroup1, form.RadioGroup2, form.RadioGroup4}) {
+            QVERIFY2(QFontMetrics(g->font()).horizontalAdvance(g->title()) <= g->width() - 16, qPrintable(g->title()));
+            for (int i = 0; i < g->count(); ++i)
+                QVERIFY2(g->item(i)->geometry().left() + g->item(i)->sizeHint().width() <= g->width(),
+                         qPrintable(g->item(i)->text()));
+        }
+        const int width_title = form.StringGrid2->fontMetrics().horizontalAdvance(form.StringGrid2->cell(0, 3));
+        QVERIFY2(width_title + 6 <= form.StringGrid2->columnWidth(3), qPrintable(QString::number(width_title)));
+        for (QLabel* l : {form.Label1, form.Label2, form.Label3, form.Label4, form.Label5, form.Label6})
+            QVERIFY2(l->geometry().right() < form.width(), qPrintable(l->text()));
+        QVERIFY(form.Label3->geometry().bottom() < form.StringGrid4->geometry().top());
+        QVERIFY(form.Watch->geometry().right() < form.RadioGroup2->geometry().left());
+        QVERIFY(!form.Watch->geometry().intersects(form.Label1->geometry()));
+        QCOMPARE(form.Memo1->wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+    }
+
+    void language_option_before_the_one_graph_file_argument() {
+        const QString path = write_file("square.g", kSquareGraph);
+        TForm1& form = open_form({"--lang", "en", path});
+        QTRY_VERIFY(form.log_lines().contains("draw finished."));
+        QCOMPARE(form.Edit1->text(), path);
+    }
+
+    void print_rect_data() {
+        QTest::addColumn<QRect>("frame");  // hundredths of a millimetre
+        QTest::addColumn<QRectF>("expected");
+        const QRectF page(0, 0, 4800, 6600);  // 203 x 279 mm at 600 dpi
+        QTest::newRow("fits: its own size") << QRect(0, 0, 5080, 2540) << QRectF(0, 0, 1200, 600);
+        QTest::newRow("too wide: fitted") << QRect(0, 0, 50800, 2540) << QRectF(0, 0, 4800, 240);
+        QTest::newRow("too tall: fitted") << QRect(0, 0, 2540, 50800) << QRectF(0, 0, 330, 6600);
+        QTest::newRow("empty") << QRect(0, 0, 0, 0) << QRectF();
+    }
+    void print_rect() {
+        QFETCH(QRect, frame);
+        QFETCH(QRectF, expected);
+        EmfPicture picture;
+        picture.frame = {frame.left(), frame.top(), frame.left() + frame.width(), frame.top() + frame.height()};
+        const QRectF r = PreviewMenu::print_rect(picture, QRectF(0, 0, 4800, 6600), 600, 600);
+        QCOMPARE(r.topLeft(), expected.topLeft());
+        QVERIFY(qAbs(r.width() - expected.width()) < 0.01 && qAbs(r.height() - expected.height()) < 0.01);
+    }
+
+    void print_to_a_pdf_file() {
+        write_file("square.g", kSquareGraph);
+        TForm1& form = open_form();
+        const QString pdf = QDir(work_dir_).filePath("printed.pdf");
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        QVERIFY(!PreviewMenu::print_picture(form, printer));  // nothing drawn yet
+        QVERIFY(!QFile::exists(pdf));
+        type_name_and_enter(form, "square.g");
+        QVERIFY(PreviewMenu::print_picture(form, printer));
+        const QByteArray bytes = read_all(pdf);
+        QVERIFY(bytes.startsWith("%PDF"));
+        QVERIFY(bytes.size() > 500);
+    }
+
+    void print_preview_opens_from_the_menu() {
+        write_file("square.g", kSquareGraph);
+        TForm1& form = open_form();
+        type_name_and_enter(form, "square.g");
+        QString seen;
+        QTimer::singleShot(200, [&seen] {
+            if (QWidget* w = QApplication::activeModalWidget()) {
+                seen = w->objectName();
+                w->close();
+            }
+        });
+        std::unique_ptr<QMenu> menu(PreviewMenu::build(form));
+        menu->findChild<QAction*>("print")->trigger();
+        QCOMPARE(seen, QStringLiteral("PrintPreview"));
+    }
+
     void finish_closes_the_window() {
         TForm1& form = open_form();
         QTest::mouseClick(form.Finish, Qt::LeftButton);
@@ -700,8 +1091,8 @@ private slots:
         QCOMPARE(start.size(), QSize(TForm1::kClientWidth, TForm1::kClientHeight) * start.devicePixelRatio());
         if (!out.isEmpty()) QVERIFY(start.save(out + "/window-startup.png"));
 
-        const QString example = QString(PLOTMINT_SOURCE_DIR "/examples/graph.g");
-        if (!QFile::exists(example)) QSKIP("examples/graph.g is missing");
+        const QString example = copy_example();
+        if (example.isEmpty()) QSKIP("examples/graph.g is missing");
         type_name_and_enter(form, example);
         QCOMPARE(form.log_lines().last(), QStringLiteral("draw finished."));
         const QImage drawn = form.grab().toImage();
@@ -715,7 +1106,32 @@ private slots:
 
         type_name_and_enter(form, "no-such-graph.g");
         QCOMPARE(form.log_lines().last(), QStringLiteral("Cannot open file."));
+        QVERIFY(form.picture_stale());
         if (!out.isEmpty()) QVERIFY(form.grab().toImage().save(out + "/window-failed.png"));
+
+        // Enlarged, the preview takes the room.
+        form.resize(1400, 1000);
+        type_name_and_enter(form, example);
+        QCOMPARE(form.log_lines().last(), QStringLiteral("draw finished."));
+        const QImage enlarged = form.grab().toImage();
+        QCOMPARE(enlarged.size(), QSize(1400, 1000) * enlarged.devicePixelRatio());
+        if (!out.isEmpty()) QVERIFY(enlarged.save(out + "/window-enlarged.png"));
+    }
+
+    void screenshot_english() {
+        const QString out = qEnvironmentVariable("PLOTMINT_SCREENSHOT_DIR");
+        const QString example = copy_example();
+        if (example.isEmpty()) QSKIP("examples/graph.g is missing");
+        struct Restore {
+            ~Restore() { remove_translations(); }
+        } restore;
+        QVERIFY(install_translations(UiLanguage::english));
+        prog_dir_ = PLOTMINT_BIN_DIR;
+        TForm1& form = open_form();
+        type_name_and_enter(form, example);
+        QCOMPARE(form.log_lines().last(), QStringLiteral("draw finished."));
+        QCOMPARE(form.Draw->text(), QStringLiteral("Redraw"));
+        if (!out.isEmpty()) QVERIFY(form.grab().toImage().save(out + "/window-drawn-en.png"));
     }
 };
 

@@ -97,7 +97,8 @@ private slots:
         TForm1& form = open_form();
         std::unique_ptr<QMenu> menu(PreviewMenu::build(form));
         QCOMPARE(entries(menu.get()), QStringList({"save_emf (off)", "save_svg (off)", "save_pdf (off)", "save_png (off)",
-                                                   "|", "copy_image (off)"}));
+                                                   "|", "copy_image (off)", "print (off)", "|", "zoom_in (off)",
+                                                   "zoom_out (off)", "zoom_fit (off)"}));
         // Reached directly, the entries do nothing without a picture either.
         const auto before = form.log_lines().size();
         PreviewMenu::save_picture(form, PictureFormat::svg);
@@ -113,7 +114,8 @@ private slots:
         QApplication::sendEvent(form.PaintBox1, &event);
         QMenu* shown = nullptr;
         QTRY_VERIFY((shown = form.PaintBox1->findChild<QMenu*>(QStringLiteral("PreviewMenu"))) && shown->isVisible());
-        QCOMPARE(entries(shown), QStringList({"save_emf", "save_svg", "save_pdf", "save_png", "|", "copy_image"}));
+        QCOMPARE(entries(shown), QStringList({"save_emf", "save_svg", "save_pdf", "save_png", "|", "copy_image", "print", "|",
+                                              "zoom_in", "zoom_out", "zoom_fit"}));
         QCOMPARE(shown->actions().front()->text(), u8("EMFとして保存..."));
         shown->close();
         // The window's layout is untouched: the box keeps its place and size.

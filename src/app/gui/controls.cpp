@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QFontMetrics>
 #include <QRadioButton>
 #include <QResizeEvent>
 
@@ -134,6 +135,20 @@ void RadioGroup::set_item_index(int index) {
 
 QAbstractButton* RadioGroup::item(int index) const {
     return index >= 0 && index < count() ? buttons_[static_cast<size_t>(index)] : nullptr;
+}
+
+void RadioGroup::fit_caption() {
+    const QFont items_font = font();
+    QFont caption_font = items_font;
+    // The caption starts a few pixels in and needs as much again before the frame's end.
+    const int room = width() - 16;
+    int size = caption_font.pixelSize();
+    while (size > 9 && QFontMetrics(caption_font).horizontalAdvance(title()) > room)
+        caption_font.setPixelSize(--size);
+    if (caption_font == items_font) return;
+    for (QAbstractButton* b : buttons_) b->setFont(items_font);
+    setFont(caption_font);
+    place_items();
 }
 
 void RadioGroup::resizeEvent(QResizeEvent* event) {

@@ -65,6 +65,9 @@ public:
     void set_item_index(int index);
     QAbstractButton* item(int index) const;
     int count() const { return static_cast<int>(buttons_.size()); }
+    // Shrinks the caption's font until the caption fits inside the frame; the items keep the
+    // font they had.
+    void fit_caption();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

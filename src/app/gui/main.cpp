@@ -1,4 +1,6 @@
 // The desktop program: one window, run until it is closed.
+#include <QLocale>
+#include <cstdio>
 #include <exception>
 
 #include "app/gui/application.h"
@@ -7,7 +9,17 @@
 int main(int argc, char** argv) {
     plotmint::PlotmintApplication app(argc, argv);
     try {
-        plotmint::TForm1 form;
+        QStringList args = QCoreApplication::arguments().mid(1);
+        QString bad;
+        const auto chosen = plotmint::take_language_option(args, &bad);
+        if (!bad.isNull()) std::fprintf(stderr, "plotmint: --lang takes ja or en, not \"%s\"\n", qPrintable(bad));
+        // The desktop's language for messages (LANGUAGE, LC_MESSAGES, LANG), not its number format.
+        const QStringList ui = QLocale::system().uiLanguages();
+        const QLocale desktop = ui.isEmpty() ? QLocale::system() : QLocale(ui.front());
+        plotmint::install_translations(chosen.value_or(plotmint::language_for_locale(desktop)));
+        plotmint::TForm1::Options options;
+        options.arguments = args;
+        plotmint::TForm1 form(options);
         form.show();
         app.exec();
     } catch (const std::exception& e) {

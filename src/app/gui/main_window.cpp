@@ -1,6 +1,7 @@
 #include "app/gui/main_window.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QDir>
@@ -10,13 +11,20 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextOption>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <system_error>
 
 #include "app/core/table_dir.h"
 #include "app/gui/application.h"
@@ -39,16 +47,16 @@ namespace {
 
 QString u8(const char* text) { return QString::fromUtf8(text); }
 
-QPushButton* make_button(QWidget* parent, const char* name, const char* caption, QRect place) {
-    auto* b = new QPushButton(u8(caption), parent);
+QPushButton* make_button(QWidget* parent, const char* name, const QString& caption, QRect place) {
+    auto* b = new QPushButton(caption, parent);
     b->setObjectName(QString::fromLatin1(name));
     b->setGeometry(place);
     b->setAutoDefault(false);
     return b;
 }
 
-QLabel* make_label(QWidget* parent, const char* name, const char* caption, QPoint place) {
-    auto* l = new QLabel(u8(caption), parent);
+QLabel* make_label(QWidget* parent, const char* name, const QString& caption, QPoint place) {
+    auto* l = new QLabel(caption, parent);
     l->setObjectName(QString::fromLatin1(name));
     l->move(place);
     l->adjustSize();
@@ -65,14 +73,13 @@ StringGrid* make_grid(QWidget* parent, const char* name, int cols, int rows, int
     return g;
 }
 
-RadioGroup* make_radio_group(QWidget* parent, const char* name, const char* caption,
-                             std::initializer_list<const char*> items, int index, QRect place) {
-    QStringList texts;
-    for (const char* t : items) texts << u8(t);
-    auto* g = new RadioGroup(u8(caption), texts, parent);
+RadioGroup* make_radio_group(QWidget* parent, const char* name, const QString& caption, const QStringList& items,
+                             int index, QRect place) {
+    auto* g = new RadioGroup(caption, items, parent);
     g->setObjectName(QString::fromLatin1(name));
     g->setGeometry(place);
     g->set_item_index(index);
+    g->fit_caption();
     return g;
 }
 
@@ -90,6 +97,38 @@ void set_values(StringGrid* grid, int row, const std::array<int32_t, N>& values)
 // Row 1 of a settings grid; a cell without a number keeps the held value.
 void read_cell(const StringGrid& grid, int col, int32_t& held) {
     if (const auto v = parse_int(grid.cell_utf8(1, col))) held = *v;
+}
+
+// A title row with translated captions.
+void set_row(StringGrid* grid, int row, std::initializer_list<QString> texts) {
+    int c = 0;
+    for (const QString& t : texts) grid->set_cell(row, c++, t);
+}
+
+// The page a graph is drawn on, in graph units; the preview shows it whole.
+constexpr double kPageWidth = 5240.0;
+constexpr double kPageHeight = 7860.0;
+
+// The largest rectangle shaped w : h centred in `box`. Products come before quotients, so a
+// box of exactly that shape is matched exactly.
+QRectF centred_fit(const QRectF& box, double w, double h) {
+    if (!(w > 0 && h > 0) || box.isEmpty()) return box;
+    const QSizeF size = box.width() * h <= box.height() * w ? QSizeF(box.width(), box.width() * h / w)
+                                                            : QSizeF(box.height() * w / h, box.height());
+    return QRectF(box.left() + (box.width() - size.width()) / 2, box.top() + (box.height() - size.height()) / 2,
+                  size.width(), size.height());
+}
+
+// The modification time (to the file system's resolution) and size of a file; (-1, -1) when
+// it is not there.
+QPair<qint64, qint64> file_signature(const QString& path) {
+    std::error_code ec;
+    const std::filesystem::path p(TForm1::file_name_bytes(path));
+    const auto size = std::filesystem::file_size(p, ec);
+    if (ec) return {-1, -1};
+    const auto time = std::filesystem::last_write_time(p, ec);
+    if (ec) return {-1, -1};
+    return {static_cast<qint64>(time.time_since_epoch().count()), static_cast<qint64>(size)};
 }
 
 }  // namespace
@@ -134,41 +173,47 @@ QFont TForm1::ui_font() {
 std::string TForm1::file_name_bytes(const QString& name) { return QFile::encodeName(name).toStdString(); }
 
 void TForm1::build_controls() {
-    File = make_button(this, "File", "ファイルを選ぶ", {16, 8, 177, 33});
-    Label1 = make_label(this, "Label1", "ファイル名", {16, 48});
+    File = make_button(this, "File", tr("ファイルを選ぶ"), {16, 8, 177, 33});
+    Label1 = make_label(this, "Label1", tr("ファイル名"), {16, 48});
     Edit1 = new QLineEdit(u8("graph.g"), this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setGeometry(16, 72, 209, 23);
-    Label3 = make_label(this, "Label3", "線幅", {16, 104});
+    Label3 = make_label(this, "Label3", tr("線幅"), {16, 104});
+    // The grid starts 16 pixels lower and would cover the rest of a taller label.
+    Label3->resize(Label3->width(), 16);
+    Label3->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     StringGrid4 = make_grid(this, "StringGrid4", 5, 2, 0, {16, 120, 193, 52}, 37, 24);
-    Draw = make_button(this, "Draw", "再描画", {16, 184, 81, 41});
-    Finish = make_button(this, "Finish", "終了", {120, 184, 81, 41});
-    Copy_to_clip = make_button(this, "Copy_to_clip", "クリップボードへコピー", {16, 232, 185, 41});
-    Label2 = make_label(this, "Label2", "メッセージ", {16, 280});
+    Draw = make_button(this, "Draw", tr("再描画"), {16, 184, 81, 41});
+    Finish = make_button(this, "Finish", tr("終了"), {120, 184, 81, 41});
+    Copy_to_clip = make_button(this, "Copy_to_clip", tr("クリップボードへコピー"), {16, 232, 185, 41});
+    Label2 = make_label(this, "Label2", tr("メッセージ"), {16, 280});
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setGeometry(16, 304, 185, 281);
     Memo1->setReadOnly(true);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     Memo1->setFocusPolicy(Qt::ClickFocus);  // not reached by Tab
 
     const Settings defaults;
-    RadioGroup2 = make_radio_group(this, "RadioGroup2", "Vline Hline の扱い", {"線分の集合", "点線で置換", "下色の線"},
+    RadioGroup2 = make_radio_group(this, "RadioGroup2", tr("Vline Hline の扱い"),
+                                   {tr("線分の集合"), tr("点線で置換"), tr("下色の線")},
                                    static_cast<int>(defaults.vhline), {232, 8, 137, 97});
     StringGrid2 = make_grid(this, "StringGrid2", 4, 2, 0, {216, 112, 153, 49}, 36, 22);
-    RadioGroup4 = make_radio_group(this, "RadioGroup4", "hersheyフォント", {"元のまま", "Arialで置換", "Timesで置換"},
+    RadioGroup4 = make_radio_group(this, "RadioGroup4", tr("hersheyフォント"),
+                                   {tr("元のまま"), tr("Arialで置換"), tr("Timesで置換")},
                                    static_cast<int>(defaults.hershey), {384, 8, 137, 97});
-    RadioGroup1 = make_radio_group(this, "RadioGroup1", "カラーテーブル自動読込", {"する", "しない"}, 0,
+    RadioGroup1 = make_radio_group(this, "RadioGroup1", tr("カラーテーブル自動読込"), {tr("する"), tr("しない")}, 0,
                                    {384, 120, 161, 65});
-    Label4 = make_label(this, "Label4", "塗りつぶしの色", {216, 192});
+    Label4 = make_label(this, "Label4", tr("塗りつぶしの色"), {216, 192});
     StringGrid1 = make_grid(this, "StringGrid1", 4, 122, 0, {216, 216, 139, 321}, 33, 20);
-    Label5 = make_label(this, "Label5", "線の色", {376, 192});
+    Label5 = make_label(this, "Label5", tr("線の色"), {376, 192});
     StringGrid3 = make_grid(this, "StringGrid3", 4, 32, 1, {376, 216, 139, 321}, 33, 20);
-    tone_load = make_button(this, "tone_load", "Load", {216, 544, 73, 41});
-    tone_save = make_button(this, "tone_save", "Save", {296, 544, 65, 41});
-    pen_load = make_button(this, "pen_load", "Load", {376, 544, 73, 41});
-    pen_save = make_button(this, "pen_save", "Save", {456, 544, 65, 41});
+    tone_load = make_button(this, "tone_load", QStringLiteral("Load"), {216, 544, 73, 41});
+    tone_save = make_button(this, "tone_save", QStringLiteral("Save"), {296, 544, 65, 41});
+    pen_load = make_button(this, "pen_load", QStringLiteral("Load"), {376, 544, 73, 41});
+    pen_save = make_button(this, "pen_save", QStringLiteral("Save"), {456, 544, 65, 41});
 
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -182,6 +227,9 @@ void TForm1::build_controls() {
     });
     PaintBox1->setObjectName(QStringLiteral("PaintBox1"));
     PaintBox1->setGeometry(8, 8, 300, 450);
+    PaintBox1->setFocusPolicy(Qt::ClickFocus);  // for the zoom keys; not reached by Tab
+    PaintBox1->installEventFilter(this);
+    preview_box_ = PaintBox1->size();
 
     run_progress = new QProgressBar(this);
     run_progress->setObjectName(QStringLiteral("run_progress"));
@@ -189,8 +237,27 @@ void TForm1::build_controls() {
     run_progress->setRange(0, 1000);
     run_progress->setTextVisible(false);
     run_progress->hide();
-    Label6 = make_label(this, "Label6", "パネルの色（-1を指定するとボタンカラー）", {552, 504});
+    Label6 = make_label(this, "Label6", tr("パネルの色（-1を指定するとボタンカラー）"), {552, 504});
     StringGrid5 = make_grid(this, "StringGrid5", 3, 2, 0, {552, 528, 156, 53}, 50, 24);
+
+    Watch = new QCheckBox(tr("監視"), this);
+    Watch->setObjectName(QStringLiteral("Watch"));
+    Watch->setToolTip(tr("グラフファイルが書き換えられるたびに再描画する"));
+    Watch->adjustSize();
+    Watch->move(225 - Watch->width(), 46);
+    watch_timer_.setSingleShot(true);
+    watch_timer_.setInterval(kWatchQuietMs);
+    connect(&watch_timer_, &QTimer::timeout, this, [this] {
+        if (running_) {
+            // A run lets timers fire while it works; the next draw waits for it to end.
+            watch_timer_.start();
+            return;
+        }
+        DrawClick();
+    });
+    connect(&watcher_, &QFileSystemWatcher::fileChanged, this, [this] { watched_path_changed(); });
+    connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, [this] { watched_path_changed(); });
+    setMinimumSize(kClientWidth, kClientHeight);
 
     // Files dropped anywhere on the window reach the window, not the control under them.
     for (QWidget* child : findChildren<QWidget*>()) child->setAcceptDrops(false);
@@ -199,6 +266,7 @@ void TForm1::build_controls() {
     connect(Draw, &QPushButton::clicked, this, &TForm1::DrawClick);
     connect(Finish, &QPushButton::clicked, this, &TForm1::FinishClick);
     connect(Copy_to_clip, &QPushButton::clicked, this, &TForm1::Copy_to_clipClick);
+    connect(Watch, &QCheckBox::toggled, this, &TForm1::WatchClick);
     connect(tone_load, &QPushButton::clicked, this, &TForm1::tone_loadClick);
     connect(tone_save, &QPushButton::clicked, this, &TForm1::tone_saveClick);
     connect(pen_load, &QPushButton::clicked, this, &TForm1::pen_loadClick);
@@ -217,7 +285,7 @@ void TForm1::FormCreate() {
         return;
     }
     const Settings defaults;
-    set_row(StringGrid2, 0, {"  R", "  G", "  B", "線幅"});
+    set_row(StringGrid2, 0, {"  R", "  G", "  B", tr("線幅", "grid title")});
     const VhlinePen& pen = defaults.vhline_pen;
     set_values(StringGrid2, 1, std::array<int32_t, 4>{pen.color.r, pen.color.g, pen.color.b, pen.width});
     set_row(StringGrid4, 0, {"  1", "  2", "  3", "  4", "  5"});
@@ -327,12 +395,23 @@ void TForm1::draw_run(Conversion& conversion) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     });
     const Settings settings = read_settings();
+    running_ = true;
     DrawRunResult result = conversion.run(settings, PictureTarget::file("graph.emf"), log_);
+    running_ = false;
     // The values read count as held only when the run got as far as reading them: a run that
     // stopped at the file name or at opening the file leaves everything as it was.
     if (result.picture_renewed) held_ = settings;
     run_progress->hide();
+    const bool finished = result.finished;
     show_run_result(std::move(result));
+    note_preview_box();
+    // A picture older than this run says so until a run finishes.
+    const bool stale = picture_.has_value() && !finished;
+    if (stale != picture_stale_) {
+        picture_stale_ = stale;
+        PaintBox1->update();
+    }
+    if (Watch->isChecked()) watch_file(Edit1->text());
 }
 
 void TForm1::show_run_result(DrawRunResult result) {
@@ -348,15 +427,192 @@ void TForm1::show_run_result(DrawRunResult result) {
 }
 
 QRect TForm1::preview_rect() const {
-    return QRect(QPoint(preview_.left, preview_.top), QPoint(preview_.right - 1, preview_.bottom - 1));
+    const QRectF r = view_target();
+    return QRect(QPoint(static_cast<int>(std::floor(r.left())), static_cast<int>(std::floor(r.top()))),
+                 QPoint(static_cast<int>(std::ceil(r.right())) - 1, static_cast<int>(std::ceil(r.bottom())) - 1));
+}
+
+void TForm1::note_preview_box() {
+    // A run has placed a new picture for the box as it is now.
+    if (preview_ == preview_seen_) return;
+    preview_seen_ = preview_;
+    preview_box_ = PaintBox1->size();
+}
+
+QRectF TForm1::fitted_target() const {
+    const double bw = preview_box_.width(), bh = preview_box_.height();
+    const QRectF box(QPointF(0, 0), QSizeF(PaintBox1->size()));
+    if (!(bw > 0 && bh > 0)) return {};
+    const double left = preview_.left, top = preview_.top, right = preview_.right, bottom = preview_.bottom;
+    if (left >= 0 && top >= 0 && right <= bw && bottom <= bh) {
+        // Inside the page: the page keeps its shape, as large as the box allows; at the size
+        // the run found the place is the run's own, to the pixel.
+        const QRectF page = centred_fit(box, kPageWidth, kPageHeight);
+        const double sx = page.width(), sy = page.height();
+        return QRectF(QPointF(page.left() + left * sx / bw, page.top() + top * sy / bh),
+                      QPointF(page.left() + right * sx / bw, page.top() + bottom * sy / bh));
+    }
+    // Beyond the page: the whole picture, margin included, in its own shape.
+    const double w = (right - left) / bw * kPageWidth, h = (bottom - top) / bh * kPageHeight;
+    if (!(w > 0 && h > 0)) return {};
+    return centred_fit(box.adjusted(4, 4, -4, -4), w, h);
+}
+
+QRectF TForm1::view_target() const {
+    const QRectF base = fitted_target();
+    if (base.isEmpty()) return base;
+    const QPointF c = QRectF(QPointF(0, 0), QSizeF(PaintBox1->size())).center();
+    const QPointF tl = c + zoom_ * (base.topLeft() - c) + pan_;
+    return QRectF(tl, base.size() * zoom_);
 }
 
 void TForm1::paint_preview(QPainter& painter) {
     if (!picture_) return;
-    const QRectF target(preview_.left, preview_.top, static_cast<double>(preview_.right) - preview_.left,
-                        static_cast<double>(preview_.bottom) - preview_.top);
+    note_preview_box();
+    const QRectF target = view_target();
     if (!(target.width() > 0 && target.height() > 0)) return;
     paint_picture(painter, *picture_, target);
+    if (picture_stale_) paint_stale_note(painter, target);
+}
+
+void TForm1::paint_stale_note(QPainter& painter, const QRectF& target) {
+    painter.save();
+    // A light wash over the picture, and a note in the box's corner where it is always seen.
+    painter.fillRect(target.intersected(QRectF(PaintBox1->rect())), QColor(255, 255, 255, 150));
+    const QString note = tr("古い図");
+    QFont f = font();
+    f.setBold(true);
+    painter.setFont(f);
+    const QFontMetrics fm(f);
+    const QRect label(6, 6, fm.horizontalAdvance(note) + 12, fm.height() + 6);
+    painter.setPen(QColor(160, 0, 0));
+    painter.setBrush(QColor(255, 255, 224));
+    painter.drawRect(label);
+    painter.drawText(label, Qt::AlignCenter, note);
+    painter.restore();
+}
+
+void TForm1::zoom_by(double factor, QPointF at) {
+    const double z = std::clamp(zoom_ * factor, kMinZoom, kMaxZoom);
+    const QPointF c = QRectF(QPointF(0, 0), QSizeF(PaintBox1->size())).center();
+    // The picture point under `at` stays under it.
+    const QPointF under = (at - c - pan_) / zoom_;
+    pan_ = at - c - z * under;
+    zoom_ = z;
+    PaintBox1->update();
+}
+
+void TForm1::zoom_by(double factor) { zoom_by(factor, QRectF(QPointF(0, 0), QSizeF(PaintBox1->size())).center()); }
+
+void TForm1::pan_by(QPointF delta) {
+    pan_ += delta;
+    PaintBox1->update();
+}
+
+void TForm1::fit_view() {
+    zoom_ = 1.0;
+    pan_ = {};
+    PaintBox1->update();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != PaintBox1) return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::Wheel: {
+        auto* e = static_cast<QWheelEvent*>(event);
+        const double steps = e->angleDelta().y() / 120.0;
+        if (steps != 0 && picture_) zoom_by(std::pow(1.25, steps), e->position());
+        return true;
+    }
+    case QEvent::MouseButtonPress: {
+        auto* e = static_cast<QMouseEvent*>(event);
+        if (e->button() != Qt::LeftButton) break;
+        drag_from_ = e->position();
+        PaintBox1->setCursor(Qt::ClosedHandCursor);
+        return true;
+    }
+    case QEvent::MouseMove: {
+        auto* e = static_cast<QMouseEvent*>(event);
+        if (!drag_from_ || !(e->buttons() & Qt::LeftButton)) break;
+        pan_by(e->position() - *drag_from_);
+        drag_from_ = e->position();
+        return true;
+    }
+    case QEvent::MouseButtonRelease:
+        if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton) break;
+        drag_from_.reset();
+        PaintBox1->unsetCursor();
+        return true;
+    case QEvent::MouseButtonDblClick:
+        fit_view();
+        return true;
+    case QEvent::KeyPress: {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Plus || key == Qt::Key_Equal) zoom_by(1.25);
+        else if (key == Qt::Key_Minus) zoom_by(1 / 1.25);
+        else if (key == Qt::Key_0) fit_view();
+        else break;
+        return true;
+    }
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layout_controls();
+}
+
+// The left and middle columns keep their places; the preview takes what the window gives
+// beyond its smallest size, the log grows downwards and the panel colour stays under the preview.
+void TForm1::layout_controls() {
+    if (!Panel1) return;
+    note_preview_box();
+    const int w = std::max(width(), kClientWidth), h = std::max(height(), kClientHeight);
+    Memo1->setGeometry(16, 304, 185, h - 313);
+    Panel1->setGeometry(552, 16, w - 557, h - 129);
+    PaintBox1->setGeometry(8, 8, Panel1->width() - 13, Panel1->height() - 15);
+    run_progress->setGeometry(552, h - 109, w - 557, 12);
+    Label6->move(552, h - 90);
+    StringGrid5->move(552, h - 66);
+}
+
+void TForm1::WatchClick(bool on) {
+    if (on) {
+        watch_file(Edit1->text());
+    } else {
+        watch_timer_.stop();
+        if (!watcher_.files().isEmpty()) watcher_.removePaths(watcher_.files());
+        if (!watcher_.directories().isEmpty()) watcher_.removePaths(watcher_.directories());
+        watch_file_.clear();
+    }
+}
+
+// The folder is watched as well as the file: a writer that replaces the file (a new file
+// renamed over the old one) ends the watch on the old file.
+void TForm1::watch_file(const QString& file) {
+    const QString path = QFileInfo(file).absoluteFilePath();
+    if (path != watch_file_) {
+        WatchClick(false);
+        watch_file_ = path;
+    }
+    const QString dir = QFileInfo(path).absolutePath();
+    if (!watcher_.directories().contains(dir)) watcher_.addPath(dir);
+    if (QFileInfo::exists(path) && !watcher_.files().contains(path)) watcher_.addPath(path);
+    watch_seen_ = file_signature(path);
+}
+
+void TForm1::watched_path_changed() {
+    if (watch_file_.isEmpty()) return;
+    const auto seen = file_signature(watch_file_);
+    // Only a change of the file's time or size counts: the folder changes whenever graph.emf
+    // is written beside the file by the run itself, and reading the file may touch it too.
+    if (seen == watch_seen_) return;
+    watch_seen_ = seen;
+    if (seen.first >= 0 && !watcher_.files().contains(watch_file_)) watcher_.addPath(watch_file_);
+    watch_timer_.start();
 }
 
 void TForm1::DrawClick() { draw_run(); }
@@ -367,7 +623,7 @@ void TForm1::Edit1KeyPress(int key) {
 }
 
 void TForm1::FileClick() {
-    const auto path = choose_file({QStringLiteral("OpenDialog1"), false, u8("グラフファイル(*.g)"), {}, {}});
+    const auto path = choose_file({QStringLiteral("OpenDialog1"), false, tr("グラフファイル(*.g)"), {}, {}});
     if (!path) return;
     Edit1->setText(*path);
     find_color_table_and_draw(Edit1->text());
@@ -376,7 +632,8 @@ void TForm1::FileClick() {
 void TForm1::PaintBox1Paint() {
     if (startup_flag_) return;
     startup_flag_ = true;
-    const QStringList args = options_.arguments ? *options_.arguments : QCoreApplication::arguments().mid(1);
+    QStringList args = options_.arguments ? *options_.arguments : QCoreApplication::arguments().mid(1);
+    take_language_option(args);  // the language was chosen before the window was made
     if (args.size() != 1) return;
     // The run repaints the preview box, so it starts once this paint is over.
     const QString file = args.front();
@@ -479,27 +736,27 @@ std::optional<QString> TForm1::choose_file(FileDialogRequest request) {
 }
 
 void TForm1::tone_loadClick() {
-    const auto path = choose_file({QStringLiteral("OpenDialog2"), false, u8("塗りつぶし色の定義(*.ktc)"), {}, {}});
+    const auto path = choose_file({QStringLiteral("OpenDialog2"), false, tr("塗りつぶし色の定義(*.ktc)"), {}, {}});
     if (!path) return;  // a cancel keeps the grid and its edits
     show_tone_table(file_name_bytes(*path));
 }
 
 void TForm1::pen_loadClick() {
-    const auto path = choose_file({QStringLiteral("OpenDialog3"), false, u8("線色の定義(*.klc)"), {}, {}});
+    const auto path = choose_file({QStringLiteral("OpenDialog3"), false, tr("線色の定義(*.klc)"), {}, {}});
     if (!path) return;
     show_line_color_table(file_name_bytes(*path));
 }
 
 void TForm1::tone_saveClick() {
     const auto path =
-        choose_file({QStringLiteral("SaveDialog1"), true, u8("塗りつぶし色の定義(*.ktc)"), QStringLiteral("ktc"), {}});
+        choose_file({QStringLiteral("SaveDialog1"), true, tr("塗りつぶし色の定義(*.ktc)"), QStringLiteral("ktc"), {}});
     if (!path) return;  // a cancel writes nothing
     save_tone_table(file_name_bytes(*path), StringGrid1->cells4(), held_.tone.count, log_);
 }
 
 void TForm1::pen_saveClick() {
     const auto path =
-        choose_file({QStringLiteral("SaveDialog2"), true, u8("線色の定義(*.klc)"), QStringLiteral("klc"), {}});
+        choose_file({QStringLiteral("SaveDialog2"), true, tr("線色の定義(*.klc)"), QStringLiteral("klc"), {}});
     if (!path) return;
     save_line_color_table(file_name_bytes(*path), StringGrid3->cells4(), log_);
 }

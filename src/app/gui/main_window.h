@@ -1,14 +1,19 @@
 #pragma once
 // The main window: its controls are both the user interface and the only settings store.
-#include <QProgressBar>
+#include <QCheckBox>
 #include <QColor>
+#include <QFileSystemWatcher>
+#include <QProgressBar>
+#include <QTimer>
 #include <QFrame>
 #include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QPointF>
 #include <QRect>
+#include <QRectF>
 #include <QStringList>
 #include <QUrl>
 #include <QWidget>
@@ -72,9 +77,15 @@ public:
     using FileDialogHook = std::function<std::optional<QString>(const FileDialogRequest&)>;
 
     // The client area that holds the controls; with a usual title bar and border the window's
-    // outer size is 886 x 633.
+    // outer size is 886 x 633. It is also the smallest the window gets: a larger window gives
+    // the extra room to the preview.
     static constexpr int kClientWidth = 870;
     static constexpr int kClientHeight = 594;
+    // How long a watched graph file must stay untouched before it is drawn again: writers
+    // often write a file in several steps or replace it.
+    static constexpr int kWatchQuietMs = 300;
+    static constexpr double kMinZoom = 0.125;
+    static constexpr double kMaxZoom = 64.0;
 
     explicit TForm1(Options options = {}, QWidget* parent = nullptr);
     ~TForm1() override;
@@ -108,6 +119,8 @@ public:
     PaintBox* PaintBox1 = nullptr;
     // Shown under the preview only while a draw run works.
     QProgressBar* run_progress = nullptr;
+    // Draws the graph file again whenever it changes on disk.
+    QCheckBox* Watch = nullptr;
 
     // Handlers.
     void FormCreate();
@@ -124,6 +137,7 @@ public:
     void pen_loadClick();
     void tone_saveClick();
     void pen_saveClick();
+    void WatchClick(bool on);
     void show_tone_table(const std::string& file_name);
     void show_line_color_table(const std::string& file_name);
     // Discovery on `graph_file`, then the draw run on the same file, as every trigger but
@@ -140,7 +154,21 @@ public:
     QStringList log_lines() const;
     int picture_flag() const { return picture_flag_; }
     const std::optional<EmfPicture>& picture() const { return picture_; }
+    // Where the picture shows in PaintBox1 now (zoom and pan included).
     QRect preview_rect() const;
+    // The picture shown is older than the last run, which failed.
+    bool picture_stale() const { return picture_stale_; }
+    // The file the watch follows; empty while not watching.
+    QString watched_file() const { return watch_file_; }
+
+    // The preview's view: 1 shows the whole picture as a run places it.
+    double zoom() const { return zoom_; }
+    // Zooms by `factor` keeping the box point `at` where it is.
+    void zoom_by(double factor, QPointF at);
+    void zoom_by(double factor);  // about the box's centre
+    void pan_by(QPointF delta);
+    // Back to the whole picture.
+    void fit_view();
     // The settings as the last run read them from the grids (a cell without a number keeps
     // its value), and the tables the grids were last filled from.
     const Settings& held() const { return held_; }
@@ -159,14 +187,26 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void build_controls();
+    void layout_controls();
+    // The picture's rectangle in PaintBox1 before zoom and pan.
+    QRectF fitted_target() const;
+    QRectF view_target() const;
+    void note_preview_box();
+    void paint_stale_note(QPainter& painter, const QRectF& target);
+    void watch_file(const QString& file);
+    void watched_path_changed();
     void paint_preview(QPainter& painter);
     std::optional<QString> choose_file(FileDialogRequest request);
     std::optional<QString> run_file_dialog(const FileDialogRequest& request);
     void copy_to_clipboard(const EmfPicture& picture);
     void find_color_table(Conversion& conversion);
+    // The run on `conversion`; a run that does not finish leaves the earlier picture, which
+    // is then marked as out of date.
     void draw_run(Conversion& conversion);
     // The grids and radio groups as a draw run reads them; a cell without a number gives the
     // held value.
@@ -180,6 +220,20 @@ private:
     bool startup_flag_ = false;
     std::optional<EmfPicture> picture_;
     Rect preview_{};
+    // preview_ as last seen, and PaintBox1's size when it was made: a run places the picture
+    // for the box size it finds, and a later resize rescales from there.
+    Rect preview_seen_{};
+    QSize preview_box_;
+    bool picture_stale_ = false;
+    bool running_ = false;
+    double zoom_ = 1.0;
+    QPointF pan_;
+    std::optional<QPointF> drag_from_;
+    QFileSystemWatcher watcher_;
+    QTimer watch_timer_;
+    QString watch_file_;
+    // What the watched file looked like when last seen: modification time and size.
+    QPair<qint64, qint64> watch_seen_{-1, -1};
     QHash<QString, QString> last_chosen_;
     FileDialogHook file_dialog_hook_;
 };

@@ -2,19 +2,26 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QPainter>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <algorithm>
+#include <functional>
 
 #include "app/export/picture_export.h"
 #include "app/gui/main_window.h"
 #include "app/export/picture_mime.h"
+#include "app/export/qt_canvas.h"
 #include "base/format.h"
 
 namespace plotmint {
 
 namespace {
 
-QString u8(const char* text) { return QString::fromUtf8(text); }
+QString translated(const char* text) { return QCoreApplication::translate("plotmint::PreviewMenu", text); }
 
 struct SaveEntry {
     PictureFormat format;
@@ -23,10 +30,14 @@ struct SaveEntry {
 };
 
 constexpr SaveEntry kSaveEntries[] = {
-    {PictureFormat::emf, "EMFとして保存...", "拡張メタファイル(*.emf)"},
-    {PictureFormat::svg, "SVGとして保存...", "SVG画像(*.svg)"},
-    {PictureFormat::pdf, "PDFとして保存...", "PDF文書(*.pdf)"},
-    {PictureFormat::png, "PNGとして保存...", "PNG画像(*.png)"},
+    {PictureFormat::emf, QT_TRANSLATE_NOOP("plotmint::PreviewMenu", "EMFとして保存..."),
+     QT_TRANSLATE_NOOP("plotmint::PreviewMenu", "拡張メタファイル(*.emf)")},
+    {PictureFormat::svg, QT_TRANSLATE_NOOP("plotmint::PreviewMenu", "SVGとして保存..."),
+     QT_TRANSLATE_NOOP("plotmint::PreviewMenu", "SVG画像(*.svg)")},
+    {PictureFormat::pdf, QT_TRANSLATE_NOOP("plotmint::PreviewMenu", "PDFとして保存..."),
+     QT_TRANSLATE_NOOP("plotmint::PreviewMenu", "PDF文書(*.pdf)")},
+    {PictureFormat::png, QT_TRANSLATE_NOOP("plotmint::PreviewMenu", "PNGとして保存..."),
+     QT_TRANSLATE_NOOP("plotmint::PreviewMenu", "PNG画像(*.png)")},
 };
 
 }  // namespace
@@ -42,17 +53,41 @@ QMenu* PreviewMenu::build(TForm1& form) {
     menu->setObjectName(QStringLiteral("PreviewMenu"));
     const bool have_picture = form.picture_flag() != 0 && form.picture().has_value();
     for (const SaveEntry& entry : kSaveEntries) {
-        QAction* action = menu->addAction(u8(entry.caption));
+        QAction* action = menu->addAction(translated(entry.caption));
         action->setObjectName(QStringLiteral("save_") + QString::fromLatin1(format_extension(entry.format)));
         action->setEnabled(have_picture);
         const PictureFormat format = entry.format;
         QObject::connect(action, &QAction::triggered, &form, [&form, format] { save_picture(form, format); });
     }
     menu->addSeparator();
-    QAction* copy = menu->addAction(u8("画像としてコピー"));
+    QAction* copy = menu->addAction(translated(QT_TRANSLATE_NOOP("plotmint::PreviewMenu", "画像としてコピー")));
     copy->setObjectName(QStringLiteral("copy_image"));
     copy->setEnabled(have_picture);
     QObject::connect(copy, &QAction::triggered, &form, [&form] { copy_image(form); });
+    QAction* print = menu->addAction(translated(QT_TRANSLATE_NOOP("plotmint::PreviewMenu", "印刷...")));
+    print->setObjectName(QStringLiteral("print"));
+    print->setEnabled(have_picture);
+    QObject::connect(print, &QAction::triggered, &form, [&form] { print_with_preview(form); });
+    menu->addSeparator();
+    const struct {
+        const char* name;
+        const char* caption;
+        const char* keys;
+        std::function<void()> act;
+    } views[] = {
+        {"zoom_in", QT_TRANSLATE_NOOP("plotmint::PreviewMenu", "拡大"), "+", [&form] { form.zoom_by(1.25); }},
+        {"zoom_out", QT_TRANSLATE_NOOP("plotmint::PreviewMenu", "縮小"), "-", [&form] { form.zoom_by(1 / 1.25); }},
+        {"zoom_fit", QT_TRANSLATE_NOOP("plotmint::PreviewMenu", "全体を表示"), "0", [&form] { form.fit_view(); }},
+    };
+    for (const auto& v : views) {
+        QAction* action = menu->addAction(translated(v.caption));
+        action->setObjectName(QString::fromLatin1(v.name));
+        // The keys work in the preview itself; the menu only names them.
+        action->setShortcut(QKeySequence(QString::fromLatin1(v.keys)));
+        action->setShortcutContext(Qt::WidgetShortcut);
+        action->setEnabled(have_picture);
+        QObject::connect(action, &QAction::triggered, &form, v.act);
+    }
     return menu;
 }
 
@@ -71,7 +106,7 @@ void PreviewMenu::save_picture(TForm1& form, PictureFormat format) {
     for (const SaveEntry& e : kSaveEntries)
         if (e.format == format) entry = &e;
     const QString ext = QString::fromLatin1(format_extension(format));
-    const auto path = form.choose_file({dialog_name(format), true, u8(entry->filter), ext, {}});
+    const auto path = form.choose_file({dialog_name(format), true, translated(entry->filter), ext, {}});
     if (!path) return;  // a cancel writes nothing
     QString error;
     const std::string name = TForm1::file_name_bytes(*path);
@@ -85,6 +120,38 @@ void PreviewMenu::copy_image(TForm1& form) {
     if (form.picture_flag() == 0 || !form.picture()) return;
     QGuiApplication::clipboard()->setImage(render_image(*form.picture()));
     form.log().log_line("画像としてクリップボードへコピーしました");
+}
+
+QRectF PreviewMenu::print_rect(const EmfPicture& picture, const QRectF& page, double dpi_x, double dpi_y) {
+    // rclFrame is in hundredths of a millimetre.
+    const double w = (static_cast<double>(picture.frame.right) - picture.frame.left) / 2540.0 * dpi_x;
+    const double h = (static_cast<double>(picture.frame.bottom) - picture.frame.top) / 2540.0 * dpi_y;
+    if (!(w > 0 && h > 0) || page.isEmpty()) return {};
+    // Its own size when the page holds it, else as large as the page allows.
+    const double scale = std::min({1.0, page.width() / w, page.height() / h});
+    return QRectF(page.topLeft(), QSizeF(w * scale, h * scale));
+}
+
+bool PreviewMenu::print_picture(TForm1& form, QPrinter& printer) {
+    if (form.picture_flag() == 0 || !form.picture()) return false;
+    QPainter painter;
+    if (!painter.begin(&printer)) return false;
+    const QRectF page = printer.pageLayout().paintRectPixels(printer.resolution());
+    const QRectF target = print_rect(*form.picture(), QRectF(QPointF(0, 0), page.size()), printer.logicalDpiX(),
+                                     printer.logicalDpiY());
+    const bool ok = !target.isEmpty() && paint_picture(painter, *form.picture(), target);
+    painter.end();
+    return ok;
+}
+
+void PreviewMenu::print_with_preview(TForm1& form) {
+    if (form.picture_flag() == 0 || !form.picture()) return;
+    QPrinter printer(QPrinter::HighResolution);
+    QPrintPreviewDialog dialog(&printer, &form);
+    dialog.setObjectName(QStringLiteral("PrintPreview"));
+    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &form,
+                     [&form](QPrinter* p) { print_picture(form, *p); });
+    dialog.exec();
 }
 
 bool PreviewMenu::open_table_argument(TForm1& form, const QString& file) {
