@@ -7,6 +7,7 @@
 #include <cmath>
 #include <vector>
 
+#include "app/export/symbol_font.h"
 #include "metafile/symbol_encoding.h"
 #include "metafile/text_metrics.h"
 
@@ -31,16 +32,20 @@ constexpr Twin kTwins[] = {
     {"Century", "C059"},
 };
 
-// Symbol text is drawn as the Unicode characters its bytes stand for, so that SVG and PDF
-// carry Greek and mathematical signs a reader can search and copy. Neither Windows' Symbol
-// face nor Standard Symbols PS will do for that: both map the bytes, not the Unicode
-// characters, and Qt neither falls back from such a symbol-encoded face nor reads anything
-// but the bytes back out of it for a PDF's text. Nimbus Roman comes from the same foundry as
-// Standard Symbols PS and draws its Greek in the same design; the Times faces follow where
-// it is missing, and Qt's own fallback supplies the few signs none of them has.
+// Symbol text is drawn as the Unicode characters its bytes stand for, in the shapes of
+// Standard Symbols PS (through its Unicode-mapped copy, see symbol_font.h). Where that is not
+// installed, Nimbus Roman, from the same foundry, draws the Greek in a like design, the
+// Times faces follow, and Qt's own fallback supplies any sign none of them has. Windows'
+// Symbol face is no candidate: it maps only the bytes, as Standard Symbols PS does.
 const QStringList& symbol_unicode_families() {
-    static const QStringList families{QStringLiteral("Nimbus Roman"), QStringLiteral("Times New Roman"),
-                                      QStringLiteral("Liberation Serif"), QStringLiteral("DejaVu Serif")};
+    static const QStringList families = [] {
+        QStringList out;
+        const QString twin = unicode_symbol_family();
+        if (!twin.isEmpty()) out << twin;
+        out << QStringLiteral("Nimbus Roman") << QStringLiteral("Times New Roman") << QStringLiteral("Liberation Serif")
+            << QStringLiteral("DejaVu Serif");
+        return out;
+    }();
     return families;
 }
 
