@@ -225,7 +225,8 @@ void QtCanvas::text(Point reference, std::u16string_view text, std::span<const i
     const bool outlines = glyphs_squeezed(painter_.combinedTransform(), font.pixelSize());
     // The reference point is the top of the Windows face's cell and the baseline lies its
     // ascent below, whatever the vertical metrics of the font Qt draws with: Standard Symbols
-    // PS's ascent is a quarter of an em short of Symbol's, which lifted its text off the line.
+    // PS's ascent is nearly a quarter of an em short of Symbol's, which lifted its text off
+    // the line.
     const double baseline = baseline_offset(font_) * kTextScale;
     const double cell = cell_height(font_) * kTextScale;
     std::vector<double> xs(text.size() + 1, 0.0);
@@ -241,7 +242,7 @@ void QtCanvas::text(Point reference, std::u16string_view text, std::span<const i
         const char16_t code = drawn_character(font_, text[i]);
         const QString ch = QString(QChar(code));
         const double x = xs[i];
-        // A byte the face has no character for shows nothing, as on Windows.
+        // A byte the Symbol face has no character for is left blank, not shown as a Latin letter.
         if (code != 0) {
             if (outlines) {
                 QPainterPath path;
