@@ -9,8 +9,9 @@ advances come from fonts built to the same metrics:
     Arial            <- Liberation Sans        (fonts-liberation2)
     Times New Roman  <- Liberation Serif
     Courier New      <- Liberation Mono
-    Symbol           <- Standard Symbols PS    (fonts-urw-base35), cell from Symbol's own
-                                               usWinAscent + usWinDescent = 2509 / 2048 em
+    Symbol           <- Standard Symbols PS    (fonts-urw-base35), cell and ascent from
+                                               Symbol's own usWinAscent 2007 and
+                                               usWinDescent 502 per 2048 em
     Century          <- C059 Roman             (no twin exists; C059's own metrics)
 
 Bold Arial, Times New Roman and Courier New come from the Liberation bold faces; Century and
@@ -32,7 +33,7 @@ from fontTools.ttLib import TTFont
 LIBERATION = "/usr/share/fonts/truetype/liberation2"
 URW = "/usr/share/fonts/opentype/urw-base35"
 
-# (Windows face, bold, font file, symbol-encoded, cell in font units or None for the font's own)
+# (Windows face, bold, font file, symbol-encoded, (ascent, descent) in ems or None for the font's own)
 FACES = [
     ("Arial", False, f"{LIBERATION}/LiberationSans-Regular.ttf", False, None),
     ("Arial", True, f"{LIBERATION}/LiberationSans-Bold.ttf", False, None),
@@ -40,8 +41,11 @@ FACES = [
     ("Times New Roman", True, f"{LIBERATION}/LiberationSerif-Bold.ttf", False, None),
     ("Courier New", False, f"{LIBERATION}/LiberationMono-Regular.ttf", False, None),
     ("Courier New", True, f"{LIBERATION}/LiberationMono-Bold.ttf", False, None),
-    # The Windows Symbol face is taller than Standard Symbols PS: 2509 units per 2048 em.
-    ("Symbol", False, f"{URW}/StandardSymbolsPS.otf", True, Fraction(2509, 2048)),
+    # The Windows Symbol face is taller than Standard Symbols PS (750 + 250 per 1000): the
+    # Windows-compatible Symbol font records usWinAscent 2007 and usWinDescent 502 per 2048
+    # em, a 2509-unit cell whose baseline lies 0.8 of the way down. Its vertical metrics
+    # are all that is taken from it.
+    ("Symbol", False, f"{URW}/StandardSymbolsPS.otf", True, (Fraction(2007, 2048), Fraction(502, 2048))),
     ("Century", False, f"{URW}/C059-Roman.otf", False, None),
 ]
 
@@ -57,11 +61,14 @@ def cp1252_char(byte):
         return byte
 
 
-def measure(path, symbol, cell_em):
+def measure(path, symbol, win_metrics):
     font = TTFont(path)
     upm = font["head"].unitsPerEm
     os2 = font["OS/2"]
-    cell = cell_em * upm if cell_em is not None else Fraction(os2.usWinAscent + os2.usWinDescent)
+    if win_metrics is not None:
+        ascent, descent = (share * upm for share in win_metrics)
+    else:
+        ascent, descent = Fraction(os2.usWinAscent), Fraction(os2.usWinDescent)
     cmap = font.getBestCmap()
     hmtx = font["hmtx"]
     missing = hmtx[font.getGlyphOrder()[0]][0]
@@ -72,7 +79,7 @@ def measure(path, symbol, cell_em):
         else:
             glyph = cmap.get(cp1252_char(byte))
         advances.append(hmtx[glyph][0] if glyph else missing)
-    return upm, cell, missing, advances
+    return upm, ascent + descent, ascent, missing, advances
 
 
 def cpp_number(value):
@@ -96,10 +103,10 @@ def main():
         "",
         "constexpr FaceAdvances kFaces[] = {",
     ]
-    for face, bold, path, symbol, cell_em in FACES:
-        upm, cell, missing, advances = measure(path, symbol, cell_em)
+    for face, bold, path, symbol, win_metrics in FACES:
+        upm, cell, ascent, missing, advances = measure(path, symbol, win_metrics)
         lines.append(f'    {{"{face}", {"true" if bold else "false"}, "{os.path.basename(path)}", {upm}, '
-                     f"{cpp_number(cell)}, {missing},")
+                     f"{cpp_number(cell)}, {cpp_number(ascent)}, {missing},")
         lines.append("     {{")
         for row in range(0, len(advances), 16):
             chunk = ", ".join(str(a) for a in advances[row:row + 16])

@@ -293,6 +293,44 @@ def example_text():
     return g
 
 
+def example_greek():
+    """Greek beside Latin on one baseline, across and reading upward: Symbol-font text
+    blocks between Helvetica ones, and the same words as Hershey strokes. A thin rule marks
+    each baseline the blocks are given."""
+    g = Graph()
+
+    def advance(font_no, text, size):
+        # The em each face is drawn at: the cell (size times the face's height factor)
+        # over the Windows face's cell in ems.
+        if font_no == 17:
+            return sum(SYMB.get(ord(c), 0) for c in text) / 10.0 * size * 1.86 / (2509 / 2048)
+        return sum(HELV.get(ord(c), 0) for c in text) / 10.0 * size * 1.75 / (2288 / 2048)
+
+    def run(x, y, size, parts, angle10=0):
+        for font_no, text in parts:
+            g.text(font_no, x, y, size, text, angle10=angle10, width_units=advance(font_no, text, size))
+            if angle10 == 0:
+                x += advance(font_no, text, size)
+            else:
+                y += advance(font_no, text, size)
+
+    g.color(3)
+    g.width(1)
+    for y in (3600, 2800, 2000):
+        g.polyline([(300, y), (3300, y)])
+    for x in (3700, 4400):
+        g.polyline([(x, 600), (x, 3800)])
+    g.color(1)
+    words = [(1, "C"), (17, "a"), (1, "1 H"), (17, "DPS"), (1, "H x"), (17, "abgdp")]
+    hershey = ["C", "alpha", "1", " ", "H", "Sigma", "pi", "H", " ", "alpha", "beta", "gamma", "pi"]
+    run(400, 3600, 200, words)
+    run(400, 2800, 200, [(1, "x "), (17, "\xb1\xa5 \xd6\xe5\xb6 \xa3\xb3"), (1, " 1")])
+    g.hershey(400, 2000, 200, hershey)
+    run(3700, 700, 200, words, angle10=900)
+    g.hershey(4400, 700, 200, hershey, angle10=900)
+    return g
+
+
 def example_lines():
     g = Graph()
     y = 7000
@@ -315,7 +353,8 @@ def example_lines():
 def main():
     out = os.path.join(ROOT, "examples")
     os.makedirs(out, exist_ok=True)
-    for name, g in [("graph.g", example_graph()), ("text.g", example_text()), ("lines.g", example_lines())]:
+    for name, g in [("graph.g", example_graph()), ("text.g", example_text()), ("lines.g", example_lines()),
+                    ("greek.g", example_greek())]:
         with open(os.path.join(out, name), "w") as f:
             f.write(g.comment_free())
     return 0

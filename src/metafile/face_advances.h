@@ -14,6 +14,8 @@ struct FaceAdvances {
     uint16_t units_per_em;
     // usWinAscent + usWinDescent in font units: the cell that a positive lfHeight sizes.
     double cell_units;
+    // usWinAscent in font units: where the baseline lies below the top of that cell.
+    double ascent_units;
     uint16_t missing_advance;  // the missing glyph's advance, for codes the face lacks
     std::array<uint16_t, 224> advances;  // codes 32..255
 };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -35,6 +37,29 @@ EmfPicture sample_picture(Rect frame = Rect{0, 0, 3000, 1500}) {
         writer.set_bk_mode(kTransparent);
         writer.set_text_color(0x000000);
         writer.text_out(20, 40, "Plot");
+        EXPECT_TRUE(writer.close());
+    }
+    std::string error;
+    auto picture = read_emf(sink.bytes, error);
+    EXPECT_TRUE(picture) << error;
+    return *picture;
+}
+
+// The same size, with "abgdp" in the Symbol face at (20, 40): what GDI records as
+// U+F061 U+F062 U+F067 U+F064 U+F070, and what must read as Greek.
+EmfPicture symbol_picture() {
+    MemorySink sink;
+    {
+        EmfWriter writer(sink, ReferenceDisplay{100, 100, 1000, 1000}, Rect{0, 0, 3000, 1500});
+        LogFont font;
+        font.height = 40;
+        font.weight = 400;
+        font.char_set = kSymbolCharset;
+        font.face_name = "Symbol";
+        writer.select_object(writer.create_font(font));
+        writer.set_bk_mode(kTransparent);
+        writer.set_text_color(0x000000);
+        writer.text_out(20, 40, "abgdp");
         EXPECT_TRUE(writer.close());
     }
     std::string error;
@@ -165,6 +190,30 @@ TEST_F(ExportTest, PdfPageIsThePictureSizeWithTheFontEmbedded) {
     EXPECT_DOUBLE_EQ(box.captured(2).toDouble(), 43);
     EXPECT_TRUE(pdf.contains("/FontFile2")) << "no embedded TrueType font";
     EXPECT_TRUE(pdf.contains("LiberationSans")) << "Arial did not resolve to its metric twin";
+}
+
+TEST_F(ExportTest, SymbolTextIsGreekInSvgAndPdf) {
+    const EmfPicture picture = symbol_picture();
+    // The metafile keeps the characters as Windows records them.
+    ASSERT_TRUE(QByteArray(picture.bytes.data(), static_cast<qsizetype>(picture.bytes.size()))
+                    .contains(QByteArray("\x61\xF0\x62\xF0\x67\xF0", 6)));
+    QString error;
+    ASSERT_TRUE(export_svg(picture, path("a.svg"), error)) << error.toStdString();
+    const QByteArray svg = read_all(path("a.svg"));
+    EXPECT_EQ(svg_texts(svg), QStringList{QStringLiteral("αβγδπ")});
+    // A reader without the face the text was drawn in falls back to a serif one.
+    const auto family = QRegularExpression(R"re(<text [^>]*font-family="([^"]*)")re").match(QString::fromUtf8(svg));
+    ASSERT_TRUE(family.hasMatch());
+    EXPECT_TRUE(family.captured(1).endsWith(QStringLiteral(", serif")) || family.captured(1) == QStringLiteral("Nimbus Roman"))
+        << family.captured(1).toStdString();
+
+    ASSERT_TRUE(export_pdf(picture, path("a.pdf"), error)) << error.toStdString();
+    if (std::system("pdftotext -v >/dev/null 2>&1") != 0) GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+    const std::string cmd = "pdftotext -enc UTF-8 '" + path("a.pdf").toStdString() + "' '" + path("a.txt").toStdString() + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    // pdftotext guesses word breaks from the gaps between glyphs; the letters are what counts.
+    EXPECT_EQ(QString::fromUtf8(read_all(path("a.txt"))).remove(QRegularExpression(QStringLiteral("\\s"))),
+              QStringLiteral("αβγδπ"));
 }
 
 class FailedExport : public ExportTest, public ::testing::WithParamInterface<PictureFormat> {};

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 #include "gui_tests.h"
@@ -47,6 +48,31 @@ private slots:
         QFETCH(int, frame_h);
         QFETCH(QSize, expected);
         QCOMPARE(raster_size(green_square_picture(Rect{0, 0, frame_w, frame_h})), expected);
+    }
+
+    void clipboard_svg_has_symbol_text_in_greek() {
+        MemorySink sink;
+        {
+            EmfWriter writer(sink, ReferenceDisplay{100, 100, 1000, 1000}, Rect{0, 0, 3000, 1500});
+            LogFont font;
+            font.height = 40;
+            font.weight = 400;
+            font.char_set = kSymbolCharset;
+            font.face_name = "Symbol";
+            writer.select_object(writer.create_font(font));
+            writer.text_out(20, 40, "abgdp \xB1\xA5");
+            QVERIFY(writer.close());
+        }
+        std::string error;
+        const auto picture = read_emf(sink.bytes, error);
+        QVERIFY2(picture, error.c_str());
+        const auto mime = picture_mime_data(*picture);
+        QXmlStreamReader xml(mime->data(QStringLiteral("image/svg+xml")));
+        QStringList texts;
+        while (!xml.atEnd())
+            if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"text") texts << xml.readElementText();
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QCOMPARE(texts, QStringList{QStringLiteral("αβγδπ ±∞")});
     }
 
     void mime_data_offers_metafile_and_renderings() {

@@ -251,13 +251,88 @@ private slots:
         f.face_name = "Symbol";
         f.char_set = kSymbolCharset;
         canvas.set_font(f);
-        // The face drawn is the Symbol face or its twin, not a Latin fallback.
-        const QString family = QFontInfo(qfont_for(f, 1.0)).family();
-        QVERIFY2(family == "Symbol" || family.startsWith("Standard Symbols PS"), qPrintable(family));
+        // Symbol text is drawn in Unicode: the face drawn has the Greek letters at their own
+        // code points, and is not a symbol-encoded face that would hide them.
+        const QFont drawn = qfont_for(f, 1.0);
+        QVERIFY(QFontMetricsF(drawn).inFont(QChar(0x03B1)));
+        const QString family = QFontInfo(drawn).family();
+        QVERIFY2(!family.startsWith("Standard Symbols PS"), qPrintable(family));
         const int32_t dx[] = {40};
         canvas.text({20, 20}, u"\uF061", dx);  // alpha
         painter.end();
         QVERIFY(!ink_box(image).isNull());
+    }
+
+    void drawn_characters_data() {
+        QTest::addColumn<QString>("face");
+        QTest::addColumn<int>("recorded");
+        QTest::addColumn<int>("drawn");
+        QTest::newRow("Symbol alpha as recorded") << "Symbol" << 0xF061 << 0x03B1;
+        QTest::newRow("Symbol alpha as its byte") << "Symbol" << 0x0061 << 0x03B1;
+        QTest::newRow("Symbol face named in lower case") << "symbol" << 0xF0E5 << 0x2211;
+        QTest::newRow("Symbol digit") << "Symbol" << 0xF031 << 0x0031;
+        QTest::newRow("Symbol byte without a character") << "Symbol" << 0xF080 << 0;
+        QTest::newRow("other symbol-set face through its byte") << "Wingdings" << 0xF061 << 0x0061;
+        QTest::newRow("Arial as recorded") << "Arial" << 0x00E9 << 0x00E9;
+    }
+    void drawn_characters() {
+        QFETCH(QString, face);
+        QFETCH(int, recorded);
+        QFETCH(int, drawn);
+        LogFont f = arial(40);
+        f.face_name = face.toStdString();
+        QCOMPARE(static_cast<int>(drawn_character(f, static_cast<char16_t>(recorded))), drawn);
+    }
+
+    // The baseline of a run found from its ink: the lowest dark row of glyphs that sit on the
+    // line, or for text reading upward the rightmost dark column. One logical unit is one
+    // pixel, so a 16-unit cell is 12-point text at 96 dpi.
+    void symbol_text_sits_on_the_arial_baseline_data() {
+        QTest::addColumn<int>("height");
+        QTest::addColumn<int>("escapement");
+        QTest::newRow("16-unit cell") << 16 << 0;
+        QTest::newRow("40-unit cell") << 40 << 0;
+        QTest::newRow("em of 30 units") << -30 << 0;
+        QTest::newRow("16-unit cell, reading upward") << 16 << 900;
+        QTest::newRow("40-unit cell, reading upward") << 40 << 900;
+    }
+    void symbol_text_sits_on_the_arial_baseline() {
+        QFETCH(int, height);
+        QFETCH(int, escapement);
+        const auto baseline_of = [&](const char* face, uint8_t char_set, std::u16string_view text) {
+            QImage image = white_image(240, 240);
+            QPainter painter(&image);
+            QtCanvas canvas(painter);
+            canvas.set_bk_mode(kTransparent);
+            canvas.set_text_color(0);
+            LogFont f = arial(height, escapement);
+            f.face_name = face;
+            f.char_set = char_set;
+            canvas.set_font(f);
+            const int32_t step = std::abs(height);
+            const int32_t dx[] = {step, step};
+            canvas.text({120, 120}, text, dx);
+            painter.end();
+            const QRect ink = ink_box(image);
+            return ink.isNull() ? -1 : (escapement == 0 ? ink.bottom() : ink.right());
+        };
+        // Each face's baseline is its Windows usWinAscent below the reference point: Arial's
+        // 1854 of a 2288-unit cell per 2048 em, Symbol's 2007 of 2509. For the same cell that
+        // is the same line; for the same em (a negative height) Symbol's taller cell puts it lower.
+        const auto expected = [&](double ascent, double cell_units) {
+            const double cell = height > 0 ? height : -height * cell_units / 2048;
+            return 120 + cell * ascent / cell_units;
+        };
+        const int arial_line = baseline_of("Arial", 0, u"HH");
+        QVERIFY(arial_line >= 0);
+        QVERIFY2(std::abs(arial_line + 1 - expected(1854, 2288)) <= 1.0, qPrintable(QString::number(arial_line)));
+        for (std::u16string_view greek : {std::u16string_view(u"\uF050\uF050"), std::u16string_view(u"\uF044\uF044")}) {
+            const int symbol_line = baseline_of("Symbol", kSymbolCharset, greek);
+            QVERIFY(symbol_line >= 0);
+            const QString lines = QStringLiteral("Symbol %1, Arial %2").arg(symbol_line).arg(arial_line);
+            QVERIFY2(std::abs(symbol_line + 1 - expected(2007, 2509)) <= 1.0, qPrintable(lines));
+            if (height > 0) QVERIFY2(std::abs(symbol_line - arial_line) <= 1, qPrintable(lines));
+        }
     }
 
     void picture_is_stretched_into_target() {

@@ -8,6 +8,7 @@
 
 #include "app/export/qt_canvas.h"
 #include "app/export/picture_export.h"
+#include "app/export/symbol_font.h"
 
 namespace plotmint {
 
@@ -45,6 +46,13 @@ QByteArray render_svg(const EmfPicture& picture) {
     if (!painter.begin(&svg)) return {};
     paint_picture(painter, picture, QRectF(QPointF(0, 0), s));
     painter.end();
+    // Symbol text is drawn in a face registered only with this program; a reader of the SVG
+    // has no such face, and a serif one draws its Greek nearest to it.
+    const QString symbol = unicode_symbol_family();
+    if (!symbol.isEmpty()) {
+        const QByteArray named = "font-family=\"" + symbol.toUtf8() + "\"";
+        out.replace(named, "font-family=\"" + symbol.toUtf8() + ", serif\"");
+    }
     return out;
 }
 

@@ -5,7 +5,10 @@
 #include <QPolygonF>
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
+#include "app/export/symbol_font.h"
+#include "metafile/symbol_encoding.h"
 #include "metafile/text_metrics.h"
 
 namespace plotmint {
@@ -26,9 +29,30 @@ constexpr Twin kTwins[] = {
     {"Arial", "Liberation Sans"},
     {"Times New Roman", "Liberation Serif"},
     {"Courier New", "Liberation Mono"},
-    {"Symbol", "Standard Symbols PS"},
     {"Century", "C059"},
 };
+
+// Symbol text is drawn as the Unicode characters its bytes stand for, in the shapes of
+// Standard Symbols PS (through its Unicode-mapped copy, see symbol_font.h). Where that is not
+// installed, Nimbus Roman, from the same foundry, draws the Greek in a like design, the
+// Times faces follow, and Qt's own fallback supplies any sign none of them has. Windows'
+// Symbol face is no candidate: it maps only the bytes, as Standard Symbols PS does.
+const QStringList& symbol_unicode_families() {
+    static const QStringList families = [] {
+        QStringList out;
+        const QString twin = unicode_symbol_family();
+        if (!twin.isEmpty()) out << twin;
+        out << QStringLiteral("Nimbus Roman") << QStringLiteral("Times New Roman") << QStringLiteral("Liberation Serif")
+            << QStringLiteral("DejaVu Serif");
+        return out;
+    }();
+    return families;
+}
+
+bool is_symbol_face(const std::string& face) {
+    return QString::fromLatin1(face.data(), static_cast<qsizetype>(face.size()))
+               .compare(QLatin1String("Symbol"), Qt::CaseInsensitive) == 0;
+}
 
 double device_scale(const QPainter& painter) {
     const QTransform t = painter.combinedTransform();
@@ -58,19 +82,47 @@ QColor color_from_ref(uint32_t c) {
 }
 
 double em_height(const LogFont& font) {
-    const FaceAdvances& face = face_advances_for(font.face_name, font.weight);
     if (font.height < 0) return -static_cast<double>(font.height);
-    const double cell = font.height == 0 ? static_cast<double>(text_cell_height(font)) : font.height;
-    return cell * face.units_per_em / face.cell_units;
+    const FaceAdvances& face = face_advances_for(font.face_name, font.weight);
+    return cell_height(font) * face.units_per_em / face.cell_units;
+}
+
+double cell_height(const LogFont& font) {
+    if (font.height > 0) return font.height;
+    if (font.height == 0) return text_cell_height(font);
+    const FaceAdvances& face = face_advances_for(font.face_name, font.weight);
+    return -static_cast<double>(font.height) * face.cell_units / face.units_per_em;
+}
+
+double baseline_offset(const LogFont& font) {
+    const FaceAdvances& face = face_advances_for(font.face_name, font.weight);
+    return cell_height(font) * face.ascent_units / face.cell_units;
+}
+
+char16_t drawn_character(const LogFont& font, char16_t recorded) {
+    if (is_symbol_face(font.face_name)) {
+        // As on Windows, the Symbol face shows the same character for a byte whether the
+        // record holds the byte itself or U+F000 + byte.
+        if (recorded >= 0x20 && recorded <= 0xFF) return symbol_byte_to_unicode(static_cast<unsigned char>(recorded));
+        return symbol_text_to_unicode(recorded);
+    }
+    // Other symbol-set faces reach their glyphs through the byte, as their free stand-ins
+    // map them.
+    if (recorded >= 0xF020 && recorded <= 0xF0FF) return static_cast<char16_t>(recorded - 0xF000);
+    return recorded;
 }
 
 QFont qfont_for(const LogFont& font, double scale) {
     QFont f;
     const QString face = QString::fromLatin1(font.face_name.data(), static_cast<qsizetype>(font.face_name.size()));
-    QStringList families{face};
-    for (const Twin& t : kTwins)
-        if (face.compare(QLatin1String(t.face), Qt::CaseInsensitive) == 0) families << QString::fromLatin1(t.twin);
-    f.setFamilies(families);
+    if (is_symbol_face(font.face_name)) {
+        f.setFamilies(symbol_unicode_families());
+    } else {
+        QStringList families{face};
+        for (const Twin& t : kTwins)
+            if (face.compare(QLatin1String(t.face), Qt::CaseInsensitive) == 0) families << QString::fromLatin1(t.twin);
+        f.setFamilies(families);
+    }
     f.setPixelSize(std::max(1, static_cast<int>(std::lround(em_height(font) * scale))));
     const int weight = font.weight <= 0 ? 400 : std::clamp(font.weight, 1, 1000);
     f.setWeight(static_cast<QFont::Weight>(weight));
@@ -171,29 +223,36 @@ void QtCanvas::text(Point reference, std::u16string_view text, std::span<const i
     painter_.scale(1.0 / kTextScale, 1.0 / kTextScale);
     painter_.setFont(font);
     const bool outlines = glyphs_squeezed(painter_.combinedTransform(), font.pixelSize());
-    const double ascent = metrics.ascent();
-    const double cell = metrics.ascent() + metrics.descent();
-    double x = 0;
+    // The reference point is the top of the Windows face's cell and the baseline lies its
+    // ascent below, whatever the vertical metrics of the font Qt draws with: Standard Symbols
+    // PS's ascent is nearly a quarter of an em short of Symbol's, which lifted its text off
+    // the line.
+    const double baseline = baseline_offset(font_) * kTextScale;
+    const double cell = cell_height(font_) * kTextScale;
+    std::vector<double> xs(text.size() + 1, 0.0);
     for (size_t i = 0; i < text.size(); ++i) {
-        // Symbol-set text arrives as U+F000 + byte. Both the Windows Symbol face (symbol
-        // cmap) and its free twin (which puts the glyphs at U+0020..U+00FE) are reached
-        // through the byte itself.
-        char16_t code = text[i];
-        if (code >= 0xF020 && code <= 0xF0FF) code = static_cast<char16_t>(code - 0xF000);
+        const double advance = i < dx.size() ? dx[i] * kTextScale
+                                              : metrics.horizontalAdvance(QChar(drawn_character(font_, text[i])));
+        xs[i + 1] = xs[i] + advance;
+    }
+    // The whole run's background first, as GDI fills it, so no cell covers a neighbour's
+    // overhang and an SVG keeps the run's characters side by side to join into one <text>.
+    if (bk_mode_ != kTransparent) painter_.fillRect(QRectF(0, 0, xs.back(), cell), Qt::white);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t code = drawn_character(font_, text[i]);
         const QString ch = QString(QChar(code));
-        const double advance =
-            i < dx.size() ? dx[i] * kTextScale : metrics.horizontalAdvance(ch);
-        if (bk_mode_ != kTransparent)
-            painter_.fillRect(QRectF(x, 0, advance, cell), Qt::white);
-        if (outlines) {
-            QPainterPath path;
-            path.addText(QPointF(x, ascent), font, ch);
-            painter_.fillPath(path, text_color_);
-        } else {
-            painter_.setPen(text_color_);
-            painter_.drawText(QPointF(x, ascent), ch);
+        const double x = xs[i];
+        // A byte the Symbol face has no character for is left blank, not shown as a Latin letter.
+        if (code != 0) {
+            if (outlines) {
+                QPainterPath path;
+                path.addText(QPointF(x, baseline), font, ch);
+                painter_.fillPath(path, text_color_);
+            } else {
+                painter_.setPen(text_color_);
+                painter_.drawText(QPointF(x, baseline), ch);
+            }
         }
-        x += advance;
     }
     painter_.restore();
 }
