@@ -110,7 +110,8 @@ inline PlainReading read_plainly(std::string_view s) {
     PlainReading out;
     int32_t values[3];
     int k = 0;
-    size_t i = 0;
+    // A UTF-8 byte-order mark before the first item is skipped; offsets still count it.
+    size_t i = s.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
     for (;;) {
         while (i < s.size() && space(s[i])) ++i;
         if (i == s.size()) break;

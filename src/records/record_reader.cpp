@@ -174,6 +174,7 @@ struct RecordReader::Cache {
     uint64_t bytes = 0;    // written
     std::vector<Segment> segments;
     std::unique_ptr<char[]> wbuf;
+    size_t wcap = 0;  // segments are at most this long
     size_t wlen = 0;
     uint64_t segment_records = 0;  // records before the one that starts wbuf
     uint64_t wbuf_text_start = 0;
@@ -191,9 +192,16 @@ struct RecordReader::Cache {
     timespec mtime{}, ctime{};
 };
 
-// Not zero-filled: only bytes below len_ are read, and buf_[len_] always holds a terminator.
-// Filling a megabyte that the first read overwrites anyway costs more than small files take.
-RecordReader::RecordReader() : buf_(new char[kBufferSize + 1]) { buf_[0] = '\0'; }
+RecordReader::RecordReader() = default;
+
+// Buffers are sized to the file, up to their most: a small file (and every fuzz input) then
+// costs small buffers. Not zero-filled: only bytes below len_ are read, and buf_[len_]
+// always holds a terminator. A file that grows while it is read still streams through.
+size_t RecordReader::buffer_size_for(uint64_t file_size, size_t most) {
+    constexpr size_t kLeast = 4096;  // well above the longest token kept across refills
+    const uint64_t want = file_size + kLongBytes + 1;
+    return want < kLeast ? kLeast : want > most ? most : static_cast<size_t>(want);
+}
 
 RecordReader::~RecordReader() { release(); }
 
@@ -232,10 +240,18 @@ bool RecordReader::open(const std::string& path) {
             }
         }
         if (cache_) {
-            if (!cache_->wbuf) cache_->wbuf.reset(new char[kSegmentBytes]);
-            if (!cache_buf_) cache_buf_.reset(new unsigned char[kSegmentBytes]);
+            if (!cache_->wbuf) {
+                cache_->wcap = buffer_size_for(size_, kSegmentBytes);
+                cache_->wbuf.reset(new char[cache_->wcap]);
+            }
         }
     }
+    const size_t text_size = buffer_size_for(size_, kBufferSize);
+    if (buf_capacity_ != text_size) {
+        buf_.reset(new char[text_size + 1]);
+        buf_capacity_ = text_size;
+    }
+    buf_[0] = '\0';
     restart();
     pass_ = 0;
     return true;
@@ -264,7 +280,7 @@ void RecordReader::close() {
     mode_ = Mode::text;
     cache_len_ = cache_pos_ = 0;
     len_ = pos_ = 0;
-    buf_[0] = '\0';
+    if (buf_) buf_[0] = '\0';
 }
 
 bool RecordReader::is_open() const { return file_ != nullptr || from_memory_; }
@@ -355,7 +371,7 @@ bool RecordReader::refill() {
     consumed_ += pos_;
     pos_ = 0;
     len_ = tail;
-    const size_t got = std::fread(buf_.get() + len_, 1, kBufferSize - len_, file_);
+    const size_t got = std::fread(buf_.get() + len_, 1, buf_capacity_ - len_, file_);
     if (got == 0) {
         eof_ = true;
         if (std::ferror(file_)) {
@@ -546,7 +562,7 @@ bool RecordReader::next_int(int32_t& v) {
         c.wlen += static_cast<size_t>(end - out);
     }
     ++c.records;
-    if (c.wlen > kSegmentBytes - kLongBytes && !c.flush()) drop_cache();
+    if (c.wlen > c.wcap - kLongBytes && !c.flush()) drop_cache();
 }
 
 bool RecordReader::read_text_record(Record& r) {
@@ -624,6 +640,10 @@ bool RecordReader::refill_cache() {
     Cache& c = *cache_;
     if (cache_segment_ >= c.segments.size()) return false;
     const Cache::Segment& seg = c.segments[cache_segment_];
+    if (cache_buf_capacity_ < seg.length) {
+        cache_buf_.reset(new unsigned char[seg.length]);
+        cache_buf_capacity_ = seg.length;
+    }
     if (!read_all_at(c.fd, reinterpret_cast<char*>(cache_buf_.get()), seg.length, seg.offset)) {
         recover_from_cache_failure();
         return false;

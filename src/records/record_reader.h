@@ -111,6 +111,7 @@ private:
     enum class Mode { text, cache };
     // The long form of the record file: three zigzag varints; returns the bytes it took.
     static size_t read_long_form(const unsigned char* q, Record& r);
+    static size_t buffer_size_for(uint64_t file_size, size_t most);
     void restart();  // rewind() without counting a pass or reporting progress
     bool read_record_slow(Record& r);
     bool read_text_record(Record& r);
@@ -132,6 +133,7 @@ private:
     // Text parsing: buf_ holds bytes [consumed_, consumed_ + len_) of the file and a zero
     // byte after them, which ends every scan without a bounds check.
     std::unique_ptr<char[]> buf_;
+    size_t buf_capacity_ = 0;
     size_t len_ = 0, pos_ = 0;
     uint64_t consumed_ = 0;
     bool eof_ = false;
@@ -149,6 +151,7 @@ private:
     Mode mode_ = Mode::text;
     std::unique_ptr<Cache> cache_;
     std::unique_ptr<unsigned char[]> cache_buf_;
+    size_t cache_buf_capacity_ = 0;
     size_t cache_len_ = 0, cache_pos_ = 0;
     size_t cache_segment_ = 0;
     uint64_t cache_threshold_ = uint64_t{1} << 20;
