@@ -8,6 +8,10 @@ jobs=$(nproc)
 cmake -S "$here" -B "$here/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$here/build" -j"$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir "$here/build" --output-on-failure -j"$jobs"
+# Every picture of the examples, the graph files under tests/data and a few generated mixes,
+# with its exit status and log, as in the committed baseline: a change that alters any
+# picture shows here, and must renew tests/data/emf-checksums.txt on purpose.
+bash "$here/scripts/emf-checksums.sh" --check "$here/build"
 
 # The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer: any invalid
 # memory access, leak or undefined behaviour a test reaches fails it.
