@@ -360,7 +360,17 @@ private:
 bool Converter::convert(const Job& job) {
     // Every conversion starts from the start-up tables, as a separate program run would.
     Settings settings = options_.drawing;
-    const DiscoveryCallbacks show = tables_into(settings, table_dir_, log_);
+    // Every file the conversion reads, so that no output replaces one of them.
+    std::vector<std::string> inputs{job.graph_file};
+    const DiscoveryCallbacks load = tables_into(settings, table_dir_, log_);
+    const DiscoveryCallbacks show{[&](const std::string& path) {
+                                      inputs.push_back(path);
+                                      load.show_tone(path);
+                                  },
+                                  [&](const std::string& path) {
+                                      inputs.push_back(path);
+                                      load.show_line(path);
+                                  }};
     show.show_tone(options_.tone ? *options_.tone : default_tone_path(table_dir_));
     show.show_line(options_.line ? *options_.line : default_line_path(table_dir_));
 
@@ -371,6 +381,16 @@ bool Converter::convert(const Job& job) {
 
     // The other formats are played back from the metafile the run writes where it always does.
     const std::string metafile = job.format == PictureFormat::emf ? job.output : std::string("graph.emf");
+    for (const std::string& output : {job.output, metafile}) {
+        for (const std::string& input : inputs) {
+            std::error_code ec;
+            if (std::filesystem::equivalent(output, input, ec)) {
+                note(strformat("%s is the same file as %s, which this conversion reads; nothing is written.", output.c_str(),
+                               input.c_str()));
+                return false;
+            }
+        }
+    }
     // An EMF is only checked, as it streams from the file; only the other formats need its bytes.
     const DrawRunResult result =
         conversion.run(settings, PictureTarget::file(metafile, job.format != PictureFormat::emf), log_);

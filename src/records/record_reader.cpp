@@ -214,24 +214,62 @@ void RecordReader::release() {
     cache_.reset();
 }
 
+namespace {
+
+// What a graph file that is not a regular file is, for the message.
+const char* kind_of(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a pipe";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+}  // namespace
+
 bool RecordReader::open(const std::string& path) {
     close();
-    file_ = std::fopen(path.c_str(), "rb");
-    if (!file_) return false;
+    open_error_.clear();
+    refused_kind_ = false;
+    // Without O_NONBLOCK a FIFO would block the open until a writer came; only a regular
+    // file can be read in passes, so anything else is refused before a byte is read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        open_error_ = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        open_error_ = std::strerror(errno);
+        ::close(fd);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        open_error_ = kind_of(st.st_mode);
+        refused_kind_ = true;
+        ::close(fd);
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    file_ = ::fdopen(fd, "rb");
+    if (!file_) {
+        open_error_ = std::strerror(errno);
+        ::close(fd);
+        return false;
+    }
     std::setvbuf(file_, nullptr, _IONBF, 0);
     from_memory_ = false;
-    struct stat st {};
-    const bool have_stat = ::fstat(::fileno(file_), &st) == 0;
-    size_ = have_stat && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    size_ = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
     // The record file of an earlier opening stays good while the file is the same one and
     // unchanged since.
-    if (cache_ && !(have_stat && S_ISREG(st.st_mode) && cache_->same_file(st))) cache_.reset();
-    if (have_stat && S_ISREG(st.st_mode)) {
+    if (cache_ && !cache_->same_file(st)) cache_.reset();
+    {
         if (!cache_ && size_ >= cache_threshold_) {
-            const int fd = make_record_file();
-            if (fd >= 0) {
+            const int record_fd = make_record_file();
+            if (record_fd >= 0) {
                 cache_ = std::make_unique<Cache>();
-                cache_->fd = fd;
+                cache_->fd = record_fd;
                 cache_->dev = st.st_dev;
                 cache_->ino = st.st_ino;
                 cache_->size = st.st_size;

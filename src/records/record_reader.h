@@ -48,7 +48,13 @@ public:
 
     // Opens `path`; a record file kept from the last opening is used again when `path` is
     // still the same, unchanged file, and dropped otherwise.
+    // Only a regular file opens: a folder, a pipe or a device is refused, see open_error().
     bool open(const std::string& path);
+    // Why the last open() failed: the system's reason, or what the path is instead of a
+    // regular file ("a folder", "a pipe", "a device", "a socket").
+    const std::string& open_error() const { return open_error_; }
+    // The path named something other than a regular file.
+    bool refused_kind() const { return refused_kind_; }
     // Reads from memory instead of a file (tests, fuzzers). Memory is never cached.
     void open_memory(std::string data);
     void close();
@@ -140,6 +146,8 @@ private:
     bool bad_item_ = false;
     bool read_failed_ = false;
     int read_errno_ = 0;
+    std::string open_error_;
+    bool refused_kind_ = false;
     uint64_t bad_offset_ = 0;
     // Numbers parsed ahead from the bytes at ahead_base_: values and the offsets after them.
     int32_t ahead_values_[32];

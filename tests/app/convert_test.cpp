@@ -1,9 +1,12 @@
 // Runs the built plotmint-convert as a user would and checks its message log and exit code.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -228,8 +231,66 @@ INSTANTIATE_TEST_SUITE_P(
         InputCase{"nul_first", std::string("\0\0\0 3 0 0 2 100 200", 20), 1,
                   "graph.g is not a graph file.  nothing is drawn."},
         InputCase{"half_a_record", "3 0 x", 1, "graph.g is not a graph file.  nothing is drawn."},
-        InputCase{"folder", "", 1, "cannot read graph.g: Is a directory."},
+        InputCase{"folder", "", 1, "graph.g is a folder, not a graph file."},
         InputCase{"bom_then_graph", "\xEF\xBB\xBF" "3 0 0\n2 100 200\n", 0, "draw finished."},
         // One whole record before the junk is a graph file cut short, drawn as far as it goes.
         InputCase{"record_then_junk", "3 0 0 2 100 200 junk", 0, "draw finished."}),
     [](const ::testing::TestParamInfo<InputCase>& p) { return std::string(p.param.name); });
+
+// No output may replace a file the conversion reads, whatever name reaches it.
+struct SameFileCase {
+    const char* name;
+    std::function<std::string(const fs::path& dir)> output;  // makes the output name
+};
+
+void PrintTo(const SameFileCase& c, std::ostream* os) { *os << c.name; }
+
+class OutputIsAnInput : public ConvertTest, public ::testing::WithParamInterface<SameFileCase> {};
+
+TEST_P(OutputIsAnInput, IsRefusedBeforeAnythingIsWritten) {
+    const SameFileCase& c = GetParam();
+    const std::string graph = "33 0 0\n0 100 0\n0 101 0\n35 0 0\n3 0 0\n2 100 200\n";  // names tables "de"
+    write("mine.g", graph);
+    fs::copy_file(dir_ / "tables/tone-default.ktc", dir_ / "tables/tone-de.ktc");
+    fs::copy_file(dir_ / "tables/line-default.klc", dir_ / "tables/line-de.klc");
+    const std::string tone = slurp(dir_ / "tables/tone-de.ktc");
+    const std::string output = c.output(dir_);
+    const Outcome r = run({"-o", output, "mine.g"});
+    EXPECT_EQ(r.status, 1);
+    ASSERT_FALSE(r.err.empty());
+    EXPECT_NE(r.err.back().find("which this conversion reads; nothing is written."), std::string::npos) << r.err.back();
+    EXPECT_EQ(slurp(dir_ / "mine.g"), graph);
+    EXPECT_EQ(slurp(dir_ / "tables/tone-de.ktc"), tone);
+    EXPECT_FALSE(fs::exists(dir_ / "graph.emf"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, OutputIsAnInput,
+    ::testing::Values(SameFileCase{"the_graph_file", [](const fs::path&) { return std::string("mine.g"); }},
+                      SameFileCase{"a_symlink_to_it",
+                                   [](const fs::path& d) {
+                                       fs::create_symlink("mine.g", d / "link.emf");
+                                       return std::string("link.emf");
+                                   }},
+                      SameFileCase{"a_hard_link_as_svg",
+                                   [](const fs::path& d) {
+                                       fs::create_hard_link(d / "mine.g", d / "hard.svg");
+                                       return std::string("hard.svg");
+                                   }},
+                      SameFileCase{"a_discovered_table",
+                                   [](const fs::path& d) { return (d / "tables/tone-de.ktc").string(); }},
+                      SameFileCase{"the_start_up_table",
+                                   [](const fs::path& d) { return (d / "tables/line-default.klc").string(); }}),
+    [](const ::testing::TestParamInfo<SameFileCase>& p) { return std::string(p.param.name); });
+
+// A FIFO given as the graph file is refused at once, not waited on.
+TEST_F(ConvertTest, FifoAsTheGraphFileIsRefusedWithoutWaiting) {
+    ASSERT_EQ(::mkfifo((dir_ / "graph.g").c_str(), 0600), 0);
+    write("graph.emf", "old");
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome r = run({"graph.g"});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(std::find(r.err.begin(), r.err.end(), "graph.g is a pipe, not a graph file."), r.err.end());
+    EXPECT_EQ(slurp(dir_ / "graph.emf"), "old");
+}

@@ -1,6 +1,8 @@
 #include "app/core/conversion.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "base/format.h"
 #include "metafile/emf_writer.h"
@@ -64,6 +66,14 @@ DrawRunResult Conversion::run(const Settings& settings, const PictureTarget& tar
     log.log_line(strformat("open %s.", graph_file_.c_str()));
     if (!open_source()) {
         log.log_line("Cannot open file.");
+        if (reader_->refused_kind())
+            log.log_line(strformat("%s is %s, not a graph file.", graph_file_.c_str(), reader_->open_error().c_str()));
+        return result;
+    }
+    // Writing the picture over the graph file would destroy the drawing it comes from.
+    std::error_code same_ec;
+    if (target.kind == PictureTarget::Kind::file && std::filesystem::equivalent(graph_file_, target.path, same_ec)) {
+        log.log_line(strformat("%s is the graph file itself.  nothing is drawn.", target.path.c_str()));
         return result;
     }
     RecordReader& reader = *reader_;
