@@ -50,12 +50,15 @@ elapsed() { printf '%ds' $(($(date +%s) - $1)); }
 # --- Debian packages -----------------------------------------------------------------------
 # The posix flavour of the cross compiler is the one whose libstdc++ has std::thread and
 # std::mutex in GCC 12; g++-mingw-w64-x86-64 brings both flavours. dpkg-dev unpacks the
-# source package; xvfb and xauth give Wine the X display its clipboard lives on; fonts-wine
-# has Wine's Symbol face (with the symbol cmap a SYMBOL_CHARSET font is drawn through).
+# source package; fonts-wine has the small fonts Wine's own dialogs use; the Liberation and
+# URW faces stand in for the Windows faces our pictures name (Symbol made by
+# tools/windows/make_symbol_font.py). No X server: GDI draws into memory bitmaps, and the
+# clipboard lives in the wineserver (Xvfb matters only for handing the clipboard to X
+# programs, which see Wine's picture under the private target WCF_ENHMETAFILE).
 packages=(
   g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 fonts-wine
-  dpkg-dev cmake ninja-build googletest
-  xvfb xauth
+  dpkg-dev cmake ninja-build googletest python3 python3-fonttools
+  fonts-liberation2 fonts-urw-base35
 )
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
@@ -160,11 +163,11 @@ build_uemf() {
   dir=$(find "$deps/src" -maxdepth 1 -type d -name "libuemf-${uemf_version}*" | head -n 1)
   if [ -z "$dir" ]; then
     ensure_deb_src
-    (cd "$deps/src" && apt-get source -q "libuemf=${uemf_version}*" ||
-       apt-get source -q libuemf)
-    dir=$(find "$deps/src" -maxdepth 1 -type d -name 'libuemf-*' | head -n 1)
+    # The version libuemf-dev has on the build machine, so both builds read EMF alike.
+    (cd "$deps/src" && apt-get source -q -o DPkg::Lock::Timeout=900 libuemf)
+    dir=$(find "$deps/src" -maxdepth 1 -type d -name "libuemf-${uemf_version}*" | head -n 1)
     if [ -z "$dir" ] || [ ! -f "$dir/uemf.h" ]; then
-      log "apt-get source libuemf left no source tree in $deps/src"
+      log "apt-get source libuemf left no libuemf-${uemf_version} source tree in $deps/src"
       exit 1
     fi
   fi
@@ -297,6 +300,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   done
   wineserver -w
   log "Wine prefix made in $(elapsed "$t0")"
+fi
+# Wine's own Symbol maps by Unicode only, and GDI draws a metafile's U+F0xx Symbol text as
+# boxes with it; one laid out like Windows' Symbol (in the prefix's Fonts, found first).
+if [ ! -s "$WINEPREFIX/drive_c/windows/Fonts/symbol.ttf" ]; then
+  /usr/bin/python3 "$here/tools/windows/make_symbol_font.py" "$WINEPREFIX/drive_c/windows/Fonts/symbol.ttf" >&2
 fi
 wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
