@@ -17,6 +17,11 @@ set(CMAKE_RC_COMPILER ${PLOTMINT_MINGW_TRIPLE}-windres)
 set(CMAKE_AR ${PLOTMINT_MINGW_TRIPLE}-gcc-ar-posix CACHE FILEPATH "")
 set(CMAKE_RANLIB ${PLOTMINT_MINGW_TRIPLE}-gcc-ranlib-posix CACHE FILEPATH "")
 
+# MinGW's off_t and struct stat's st_size are 32 bits unless asked: a graph file or picture
+# past 2 GiB would be misread. 64 bits, as on 64-bit Linux.
+set(CMAKE_C_FLAGS_INIT "-D_FILE_OFFSET_BITS=64")
+set(CMAKE_CXX_FLAGS_INIT "-D_FILE_OFFSET_BITS=64")
+
 # A program that runs on a Windows without MinGW's DLLs beside it: libgcc, libstdc++ and
 # winpthreads linked in.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
