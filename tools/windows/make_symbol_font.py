@@ -16,7 +16,9 @@ from fontTools.ttLib.tables._c_m_a_p import cmap_format_4
 
 URW = "/usr/share/fonts/opentype/urw-base35/StandardSymbolsPS.otf"
 URW_T1 = "/usr/share/fonts/type1/urw-base35/StandardSymbolsPS.t1"
-# Windows' Symbol: ascent 2059 and descent 450 per 2048 units.
+# Windows' Symbol: 2509 units per 2048 from top to bottom of the cell, as recorded in our
+# notes on GDI; the split into ascent 2059 and descent 450 is taken on trust and decides
+# how high GDI sets Symbol text below its reference point.
 WIN_ASCENT, WIN_DESCENT, WIN_EM = 2059, 450, 2048
 
 
