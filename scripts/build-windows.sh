@@ -16,10 +16,11 @@
 #   build-win/               the project, configured with cmake/mingw-w64.cmake
 #   build-win/wineprefix/    the Wine prefix the tests run in (made on first use)
 #
-# The project's sources are built target by target, so one that does not compile yet does
-# not hide the ones that do; the script names both kinds at the end. It exits non-zero only
-# when the tools or the dependencies fail, or (with --test) when a test program that built
-# fails.
+# The project is built with ninja -k 0, so a source that does not compile yet does not hide
+# the targets that do; the script names both kinds at the end. It exits non-zero only when
+# the tools or the dependencies fail, or (with --test) when a program that built fails
+# under Wine. The toolchain file also names Wine as ctest's emulator (WINEPREFIX=
+# build-win/wineprefix); that path is untried while no test program links.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -32,7 +33,7 @@ for arg in "$@"; do
     --deps-only) stop_after=deps ;;
     --no-install) install=0 ;;
     --test) run_tests=1 ;;
-    -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "build-windows: unknown argument $arg" >&2; exit 2 ;;
   esac
 done
@@ -57,7 +58,7 @@ elapsed() { printf '%ds' $(($(date +%s) - $1)); }
 # programs, which see Wine's picture under the private target WCF_ENHMETAFILE).
 packages=(
   g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 fonts-wine
-  dpkg-dev cmake ninja-build googletest python3 python3-fonttools
+  build-essential dpkg-dev cmake ninja-build googletest python3 python3-fonttools
   fonts-liberation2 fonts-urw-base35
 )
 
@@ -306,6 +307,10 @@ fi
 if [ ! -s "$WINEPREFIX/drive_c/windows/Fonts/symbol.ttf" ]; then
   /usr/bin/python3 "$here/tools/windows/make_symbol_font.py" "$WINEPREFIX/drive_c/windows/Fonts/symbol.ttf" >&2
 fi
+# One server for the whole run, ours alone: the clipboard checks need it to outlive
+# clipboard_put.
+wineserver -k 2>/dev/null || true
+wineserver -w
 wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
