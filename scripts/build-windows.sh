@@ -19,8 +19,9 @@
 # The project is built with ninja -k 0, so a source that does not compile yet does not hide
 # the targets that do; the script names both kinds at the end. It exits non-zero only when
 # the tools or the dependencies fail, or (with --test) when a program that built fails
-# under Wine. The toolchain file also names Wine as ctest's emulator (WINEPREFIX=
-# build-win/wineprefix); that path is untried while no test program links.
+# under Wine. ctest in build-win/ works too (WINEPREFIX=build-win/wineprefix; the toolchain
+# file names Wine as its emulator) but starts Wine once per test, a second or more each:
+# the script runs each test program once instead.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -33,7 +34,7 @@ for arg in "$@"; do
     --deps-only) stop_after=deps ;;
     --no-install) install=0 ;;
     --test) run_tests=1 ;;
-    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "build-windows: unknown argument $arg" >&2; exit 2 ;;
   esac
 done
