@@ -305,8 +305,24 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # Wine's own Symbol maps by Unicode only, and GDI draws a metafile's U+F0xx Symbol text as
 # boxes with it; one laid out like Windows' Symbol (in the prefix's Fonts, found first).
-if [ ! -s "$WINEPREFIX/drive_c/windows/Fonts/symbol.ttf" ]; then
-  /usr/bin/python3 "$here/tools/windows/make_symbol_font.py" "$WINEPREFIX/drive_c/windows/Fonts/symbol.ttf" >&2
+symbol_font="$WINEPREFIX/drive_c/windows/Fonts/symbol.ttf"
+if [ ! -s "$symbol_font" ]; then
+  /usr/bin/python3 "$here/tools/windows/make_symbol_font.py" "$symbol_font.tmp" >&2
+  # Bytes of the Symbol encoding that pictures use, each at U+F000 + byte, and nothing that
+  # GDI could take for a Unicode font.
+  /usr/bin/python3 - "$symbol_font.tmp" <<'PY'
+import sys
+from fontTools.ttLib import TTFont
+f = TTFont(sys.argv[1])
+tables = {(t.platformID, t.platEncID): t.cmap for t in f["cmap"].tables}
+assert list(tables) == [(3, 0)], tables.keys()
+want = {0xF061: "alpha", 0xF062: "beta", 0xF053: "Sigma", 0xF0A3: "lessequal",
+        0xF0B1: "plusminus", 0xF0E5: "summation", 0xF0B6: "partialdiff", 0xF031: "one"}
+got = {c: tables[(3, 0)].get(c) for c in want}
+assert got == want, got
+assert f["OS/2"].ulCodePageRange1 & (1 << 31), "symbol code page bit"
+PY
+  mv "$symbol_font.tmp" "$symbol_font"
 fi
 # One server for the whole run, ours alone: the clipboard checks need it to outlive
 # clipboard_put.
