@@ -1,0 +1,394 @@
+#!/usr/bin/env bash
+# Cross-builds the Qt-free part of Plotmint for 64-bit Windows with Debian's MinGW-w64 and
+# runs what it built under Wine.
+#
+#   scripts/build-windows.sh [--install-only] [--deps-only] [--no-install] [--test]
+#
+#   --install-only  install the Debian packages and stop
+#   --deps-only     also build libUEMF and GoogleTest under build-win/deps, then stop
+#   --no-install    do not touch apt (fail when a tool is missing)
+#   --test          after the build, run the test programs that built under Wine
+#
+# Layout:
+#   build-win/deps/src/      libUEMF's Debian source package, unpacked
+#   build-win/deps/          lib/libuemf.a, include/uemf*.h, GoogleTest (lib/, include/,
+#                            lib/cmake/GTest) built with the cross compiler
+#   build-win/               the project, configured with cmake/mingw-w64.cmake
+#   build-win/wineprefix/    the Wine prefix the tests run in (made on first use)
+#
+# The project is built with ninja -k 0, so a source that does not compile yet does not hide
+# the targets that do; the script names both kinds at the end. It exits non-zero only when
+# the tools or the dependencies fail, or (with --test) when a program that built fails
+# under Wine. ctest in build-win/ works too (WINEPREFIX=build-win/wineprefix; the toolchain
+# file names Wine as its emulator) but starts Wine once per test, a second or more each:
+# the script runs each test program once instead.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+
+install=1
+stop_after=
+run_tests=0
+for arg in "$@"; do
+  case "$arg" in
+    --install-only) stop_after=install ;;
+    --deps-only) stop_after=deps ;;
+    --no-install) install=0 ;;
+    --test) run_tests=1 ;;
+    -h|--help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "build-windows: unknown argument $arg" >&2; exit 2 ;;
+  esac
+done
+
+build="$here/build-win"
+deps="$build/deps"
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$here}"
+jobs="${JOBS:-2}"
+# Other people's builds share the machine.
+nice_cmd=(nice -n "${NICE:-19}")
+
+log() { printf 'build-windows: %s\n' "$*" >&2; }
+elapsed() { printf '%ds' $(($(date +%s) - $1)); }
+
+# --- Debian packages -----------------------------------------------------------------------
+# The posix flavour of the cross compiler is the one whose libstdc++ has std::thread and
+# std::mutex in GCC 12; g++-mingw-w64-x86-64 brings both flavours. dpkg-dev unpacks the
+# source package; fonts-wine has the small fonts Wine's own dialogs use; the Liberation and
+# URW faces stand in for the Windows faces our pictures name (Symbol made by
+# tools/windows/make_symbol_font.py). No X server: GDI draws into memory bitmaps, and the
+# clipboard lives in the wineserver (Xvfb matters only for handing the clipboard to X
+# programs, which see Wine's picture under the private target WCF_ENHMETAFILE).
+packages=(
+  g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 fonts-wine
+  build-essential dpkg-dev cmake ninja-build googletest python3 python3-fonttools
+  fonts-liberation2 fonts-urw-base35
+)
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+install_packages() {
+  local missing=() p
+  for p in "${packages[@]}"; do
+    installed "$p" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$install" -eq 0 ]; then
+    log "missing packages (and --no-install given): ${missing[*]}"
+    exit 1
+  fi
+  if [ "$(id -u)" -ne 0 ]; then
+    log "these packages are missing and installing them needs root: ${missing[*]}"
+    exit 1
+  fi
+  local t0
+  t0=$(date +%s)
+  export DEBIAN_FRONTEND=noninteractive
+  if ! apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=900 "${missing[@]}"; then
+    apt-get update -q -o DPkg::Lock::Timeout=900
+    apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=900 "${missing[@]}"
+  fi
+  log "installed ${missing[*]} in $(elapsed "$t0")"
+}
+
+t_start=$(date +%s)
+install_packages
+[ "$stop_after" = install ] && exit 0
+
+# --- Debian source lists -------------------------------------------------------------------
+# `apt-get source` needs deb-src entries. Debian 12 keeps its lists in deb822 form in
+# debian.sources; a file of our own repeats each of its stanzas with Types: deb-src, so the
+# system's own file stays as it was. Written only when its contents change.
+src_list=/etc/apt/sources.list.d/plotmint-deb-src.sources
+
+wanted_src_list() {
+  local f=/etc/apt/sources.list.d/debian.sources
+  [ -r "$f" ] || return 0
+  # Each stanza whose Types lack deb-src, with Types: deb-src; comments dropped.
+  awk 'BEGIN { RS = ""; ORS = "\n\n" }
+       {
+         n = split($0, lines, "\n"); out = ""; has_src = 0; has_deb = 0
+         for (i = 1; i <= n; i++) {
+           if (lines[i] ~ /^#/) continue
+           if (lines[i] ~ /^Types:/) {
+             if (lines[i] ~ /deb-src/) has_src = 1
+             if (lines[i] ~ /(:| )deb( |$)/) has_deb = 1
+             lines[i] = "Types: deb-src"
+           }
+           out = out lines[i] "\n"
+         }
+         if (has_deb && !has_src) printf "%s\n", out
+       }' "$f"
+}
+
+ensure_deb_src() {
+  local wanted
+  wanted=$(wanted_src_list)
+  if [ -z "$wanted" ]; then
+    # The system's lists carry deb-src themselves (now): ours would repeat them.
+    if [ -e "$src_list" ]; then
+      rm -f "$src_list"
+      apt-get update -q -o DPkg::Lock::Timeout=900
+    fi
+    # sources.list form, or lists that already carry deb-src.
+    if ! grep -qs '^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/*.list &&
+       [ -r /etc/apt/sources.list ] && grep -qs '^deb ' /etc/apt/sources.list; then
+      wanted_list=$(sed -n 's/^deb /deb-src /p' /etc/apt/sources.list)
+      if ! cmp -s <(printf '%s\n' "$wanted_list") /etc/apt/sources.list.d/plotmint-deb-src.list; then
+        printf '%s\n' "$wanted_list" >/etc/apt/sources.list.d/plotmint-deb-src.list
+        apt-get update -q -o DPkg::Lock::Timeout=900
+      fi
+    fi
+  elif ! cmp -s <(printf '%s\n' "$wanted") "$src_list"; then
+    if [ "$(id -u)" -ne 0 ]; then
+      log "adding deb-src entries for apt-get source needs root"
+      exit 1
+    fi
+    printf '%s\n' "$wanted" >"$src_list"
+    apt-get update -q -o DPkg::Lock::Timeout=900
+  fi
+  # Lists written by an earlier run but never fetched.
+  if ! apt-cache showsrc libuemf 2>/dev/null | grep -q '^Package: libuemf'; then
+    apt-get update -q -o DPkg::Lock::Timeout=900
+  fi
+}
+
+# --- libUEMF -------------------------------------------------------------------------------
+# Built from Debian's own source package (its patches applied), as the static library the
+# Linux build gets from libuemf-dev. Its UTF conversions call iconv, which MinGW-w64 lacks:
+# tools/windows/iconv.c stands in, checked against glibc's iconv here first.
+uemf_version=0.2.8
+uemf_sources=(uemf uemf_print uemf_endian uemf_safe uemf_utf uwmf uwmf_print uwmf_endian upmf upmf_print)
+
+build_uemf() {
+  local stamp="$deps/lib/libuemf.a" dir obj t0
+  t0=$(date +%s)
+  mkdir -p "$deps/src" "$deps/lib" "$deps/include" "$deps/obj/uemf"
+  dir=$(find "$deps/src" -maxdepth 1 -type d -name "libuemf-${uemf_version}*" | head -n 1)
+  if [ -z "$dir" ]; then
+    ensure_deb_src
+    # The version libuemf-dev has on the build machine, so both builds read EMF alike.
+    (cd "$deps/src" && apt-get source -q -o DPkg::Lock::Timeout=900 libuemf)
+    dir=$(find "$deps/src" -maxdepth 1 -type d -name "libuemf-${uemf_version}*" | head -n 1)
+    if [ -z "$dir" ] || [ ! -f "$dir/uemf.h" ]; then
+      log "apt-get source libuemf left no libuemf-${uemf_version} source tree in $deps/src"
+      exit 1
+    fi
+  fi
+  if [ -f "$stamp" ] && [ "$stamp" -nt "$here/tools/windows/iconv.c" ] &&
+     [ "$stamp" -nt "$here/tools/windows/iconv.h" ]; then
+    return 0
+  fi
+  "${nice_cmd[@]}" cc -std=c99 -D_DEFAULT_SOURCE -Wall -Wextra -o "$deps/obj/iconv_test" \
+    "$here/tools/windows/iconv_test.c"
+  "$deps/obj/iconv_test" >&2
+  local objs=() pids=() f
+  for f in "${uemf_sources[@]}" iconv; do
+    local src="$dir/$f.c"
+    [ "$f" = iconv ] && src="$here/tools/windows/iconv.c"
+    obj="$deps/obj/uemf/$f.o"
+    objs+=("$obj")
+    "${nice_cmd[@]}" x86_64-w64-mingw32-gcc-posix -std=c99 -O2 -I"$here/tools/windows" -I"$dir" \
+      -c "$src" -o "$obj" &
+    pids+=($!)
+    # Two at a time.
+    if [ ${#pids[@]} -ge "$jobs" ]; then wait "${pids[0]}"; pids=("${pids[@]:1}"); fi
+  done
+  for f in "${pids[@]}"; do wait "$f"; done
+  rm -f "$stamp"
+  x86_64-w64-mingw32-gcc-ar-posix rcs "$stamp" "${objs[@]}"
+  cp "$dir"/uemf*.h "$dir"/uwmf*.h "$dir"/upmf*.h "$deps/include/"
+  log "libUEMF built in $(elapsed "$t0")"
+}
+
+# --- GoogleTest ----------------------------------------------------------------------------
+build_gtest() {
+  local t0
+  t0=$(date +%s)
+  if [ -f "$deps/lib/cmake/GTest/GTestConfig.cmake" ] && [ -f "$deps/lib/libgtest_main.a" ]; then
+    return 0
+  fi
+  if [ ! -f /usr/src/googletest/CMakeLists.txt ]; then
+    log "/usr/src/googletest is missing (package googletest)"
+    exit 1
+  fi
+  "${nice_cmd[@]}" cmake -S /usr/src/googletest -B "$deps/obj/googletest" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" \
+    -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON -Dgtest_disable_pthreads=OFF \
+    -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
+  "${nice_cmd[@]}" cmake --build "$deps/obj/googletest" -j"$jobs"
+  cmake --install "$deps/obj/googletest" >/dev/null
+  log "GoogleTest built in $(elapsed "$t0")"
+}
+
+t_deps=$(date +%s)
+build_uemf
+build_gtest
+log "dependencies ready in $(elapsed "$t_deps")"
+[ "$stop_after" = deps ] && exit 0
+
+# --- The project ---------------------------------------------------------------------------
+# No Qt on the Windows side yet: the converter writes EMF only.
+configure() {
+  "${nice_cmd[@]}" cmake -S "$here" -B "$build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" \
+    -DPLOTMINT_DEPS_PREFIX="$deps" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DPLOTMINT_EXPORT=OFF -DPLOTMINT_GUI=OFF -DPLOTMINT_TESTS=ON \
+    -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
+}
+
+# What the cross build is for; each is reported as built or not.
+targets=(
+  plotmint_records plotmint_metafile plotmint_color plotmint_text plotmint_graph plotmint_core
+  plotmint_cli plotmint-convert
+  test_records test_metafile test_color test_text test_graph test_app
+  clipboard_check clipboard_put playback_check
+)
+
+t_build=$(date +%s)
+configure
+# A name the project no longer has would make ninja build nothing at all.
+known=$(ninja -C "$build" -t targets all | cut -d: -f1)
+present=()
+for t in "${targets[@]}"; do
+  if grep -qx "$t" <<<"$known"; then present+=("$t"); else log "no target $t in the project"; fi
+done
+targets=("${present[@]}")
+# What each target makes; removed first, so a library or program left from an earlier build
+# is never taken for one that builds now (ninja links them again from the objects it has).
+artifact() {
+  if [ -f "$build/bin/$1.exe" ] || [[ "$1" == test_* || "$1" == *_check || "$1" == *_put || "$1" == *-convert ]]; then
+    echo "$build/bin/$1.exe"
+  else
+    find "$build" -path "$deps" -prune -o -name "lib$1.a" -print | head -n 1
+  fi
+}
+for t in "${targets[@]}"; do
+  a=$(artifact "$t")
+  [ -n "$a" ] && rm -f "$a"
+done
+# -k 0: one source that does not compile yet must not stop the others.
+build_log="$build/build.log"
+if "${nice_cmd[@]}" ninja -C "$build" -k 0 -j"$jobs" "${targets[@]}" >"$build_log" 2>&1; then
+  log "everything built in $(elapsed "$t_build")"
+else
+  log "built what compiles in $(elapsed "$t_build"); the errors are in $build_log:"
+  grep -E '^FAILED: |: (fatal )?error: ' "$build_log" | sed 's/^/  /' >&2 || true
+fi
+built=() missing=()
+for t in "${targets[@]}"; do
+  a=$(artifact "$t")
+  if [ -n "$a" ] && [ -f "$a" ]; then built+=("$t"); else missing+=("$t"); fi
+done
+log "built: ${built[*]:-none}"
+log "not built: ${missing[*]:-none}"
+[ "$run_tests" -eq 1 ] || exit 0
+
+# --- Under Wine ----------------------------------------------------------------------------
+# A prefix of our own, made once; no display needed (the clipboard lives in the wineserver,
+# which stays up for the whole test run). The font replacements give GDI the metric twins of
+# the faces our pictures name, as fontconfig does for the Linux programs.
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+wine_cmd=(wine)
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  t0=$(date +%s)
+  "${nice_cmd[@]}" wine wineboot -i >/dev/null 2>&1
+  wineserver -w
+  for pair in "Arial=Liberation Sans" "Times New Roman=Liberation Serif" "Courier New=Liberation Mono" \
+              "Century=C059"; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "${pair%%=*}" /t REG_SZ /d "${pair#*=}" /f \
+      >/dev/null 2>&1
+  done
+  wineserver -w
+  log "Wine prefix made in $(elapsed "$t0")"
+fi
+# Wine's own Symbol maps by Unicode only, and GDI draws a metafile's U+F0xx Symbol text as
+# boxes with it; one laid out like Windows' Symbol (in the prefix's Fonts, found first).
+symbol_font="$WINEPREFIX/drive_c/windows/Fonts/symbol.ttf"
+if [ ! -s "$symbol_font" ]; then
+  /usr/bin/python3 "$here/tools/windows/make_symbol_font.py" "$symbol_font.tmp" >&2
+  # Bytes of the Symbol encoding that pictures use, each at U+F000 + byte, and nothing that
+  # GDI could take for a Unicode font.
+  /usr/bin/python3 - "$symbol_font.tmp" <<'PY'
+import sys
+from fontTools.ttLib import TTFont
+f = TTFont(sys.argv[1])
+tables = {(t.platformID, t.platEncID): t.cmap for t in f["cmap"].tables}
+assert list(tables) == [(3, 0)], tables.keys()
+want = {0xF061: "alpha", 0xF062: "beta", 0xF053: "Sigma", 0xF0A3: "lessequal",
+        0xF0B1: "plusminus", 0xF0E5: "summation", 0xF0B6: "partialdiff", 0xF031: "one"}
+got = {c: tables[(3, 0)].get(c) for c in want}
+assert got == want, got
+assert f["OS/2"].ulCodePageRange1 & (1 << 31), "symbol code page bit"
+PY
+  mv "$symbol_font.tmp" "$symbol_font"
+fi
+# One server for the whole run, ours alone: the clipboard checks need it to outlive
+# clipboard_put.
+wineserver -k 2>/dev/null || true
+wineserver -w
+wineserver -p
+trap 'wineserver -k 2>/dev/null || true' EXIT
+
+failures=0
+for t in "${built[@]}"; do
+  case "$t" in test_*) ;; *) continue ;; esac
+  t0=$(date +%s)
+  if (cd "$build" && "${nice_cmd[@]}" "${wine_cmd[@]}" "bin/$t.exe" --gtest_brief=1) >"$build/$t.log" 2>&1; then
+    log "$t passed under Wine in $(elapsed "$t0"): $(grep -E '^\[  PASSED  \]' "$build/$t.log" | head -n 1)"
+  else
+    failures=$((failures + 1))
+    log "$t FAILED under Wine in $(elapsed "$t0"); see $build/$t.log"
+    grep -E '^\[  FAILED  \]' "$build/$t.log" | sed 's/^/  /' >&2 || true
+  fi
+done
+
+# The Win32 checks on EMF files of libUEMF's source package (made by other writers than ours):
+# a picture put on the clipboard reads back byte for byte, a different file is told apart,
+# and GDI plays a picture into a bitmap of the asked size.
+uemf_dir=$(find "$deps/src" -maxdepth 1 -type d -name 'libuemf-*' | head -n 1)
+sample="$uemf_dir/test_libuemf_ref.emf"
+other="$uemf_dir/test_libuemf_ref30.emf"
+check() {  # name expected-status command...
+  local name=$1 want=$2 got=0
+  shift 2
+  (cd "$build" && "${wine_cmd[@]}" "$@") >"$build/$name.log" 2>&1 || got=$?
+  if [ "$got" -eq "$want" ]; then
+    log "$name: status $got as expected"
+  else
+    failures=$((failures + 1))
+    log "$name FAILED: status $got, expected $want; see $build/$name.log"
+  fi
+}
+if [[ " ${built[*]} " == *" clipboard_put "* && " ${built[*]} " == *" clipboard_check "* ]]; then
+  check clipboard_put 0 bin/clipboard_put.exe "$sample"
+  check clipboard_same 0 bin/clipboard_check.exe "$sample"
+  check clipboard_other 1 bin/clipboard_check.exe "$other"
+fi
+if [[ " ${built[*]} " == *" playback_check "* ]]; then
+  # Wine 8.0's gdi32 crashes on some records of test_libuemf_ref.emf at some sizes; the map
+  # mode sample (two letters and a colour square on yellow) plays every time.
+  picture="$uemf_dir/test_mm_text_ref.emf"
+  rm -f "$build/playback.bmp"
+  check playback 0 bin/playback_check.exe "$picture" playback.bmp 320 240
+  # 54 header bytes, then 240 rows of 320 * 3 bytes (a multiple of 4, so no padding), and
+  # the picture drawn: most of it is the sample's yellow, not the white the bitmap starts as.
+  if ! python3 - "$build/playback.bmp" <<'PY'
+import struct, sys
+d = open(sys.argv[1], "rb").read()
+assert d[:2] == b"BM" and len(d) == 54 + 320 * 3 * 240, "size"
+assert struct.unpack_from("<iiHH", d, 18) == (320, 240, 1, 24), "header"
+px = d[54:]
+white = sum(1 for i in range(0, len(px), 3) if px[i:i + 3] == b"\xff\xff\xff")
+assert white < 0.5 * 320 * 240, "mostly white: nothing drawn"
+PY
+  then
+    failures=$((failures + 1))
+    log "playback: $build/playback.bmp is not the picture drawn on 320 x 240"
+  fi
+  check playback_bad_size 2 bin/playback_check.exe "$picture" playback.bmp 0 240
+  check playback_not_emf 2 bin/playback_check.exe "$here/README.md" playback.bmp 32 32
+fi
+log "Wine checks done in $(elapsed "$t_start") since the start; $failures failed"
+[ "$failures" -eq 0 ]
