@@ -4,10 +4,20 @@
 // exactly where the platforms' long double arithmetic gives a different result.
 //
 //   hershey_layout_dump gen COUNT SEED      generated cases
+//   hershey_layout_dump drawn COUNT SEED    generated cases at the angles ps_text_out draws
+//                                           (0 and 90 degrees after rounding), picture
+//                                           calls only
 //   hershey_layout_dump graph FILE...       every Hershey block of the graph files
+//   hershey_layout_dump angles LO HI        the angle in degrees of every angle10 from LO
+//                                           to HI, as a digest, and the direction of
+//                                           writing of the drawn angles
+//   hershey_layout_dump steps LO HI         for every angle10 from LO to HI, the pen after
+//                                           space steps and a superscript, through the
+//                                           layout itself
 //
 // The generator uses integer arithmetic only, so both builds see the same cases.
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,17 +101,27 @@ int32_t gen_code(Rng& rng) {
     return v;
 }
 
-Case gen_case(Rng& rng) {
+Case gen_case(Rng& rng, bool drawn_only) {
     Case c;
     c.font = rng.next() % 2 ? "Helvetica" : "Times-Roman";
     static const int32_t sizes[] = {1, 7, 10, 13, 50, 100, 150, 180, 220, 333, 1000, 4095};
     c.size = rng.next() % 3 == 0 ? rng.pick(sizes) : static_cast<int32_t>(rng.range(1, 3000));
-    c.angle10 = gen_angle(rng);
+    if (drawn_only) {
+        const int32_t a = static_cast<int32_t>(rng.range(-14, 4));
+        c.angle10 = rng.next() % 2 ? a : a + 900;
+        if (rng.next() % 2) c.angle10 = c.angle10 < 450 ? 0 : 900;
+    } else {
+        c.angle10 = gen_angle(rng);
+    }
     const int64_t span = rng.next() % 4 == 0 ? 2000000000 : 20000;
     c.x = static_cast<int32_t>(rng.range(-span, span));
     c.y = static_cast<int32_t>(rng.range(-span, span));
     c.xmin = static_cast<int32_t>(rng.range(-1000, 5000));
     c.ymax = static_cast<int32_t>(rng.range(0, 20000));
+    // Text at the picture's left or top edge: there the position after the ascent is
+    // subtracted can be negative, where truncation rounds up.
+    if (rng.next() % 4 == 0) c.x = c.xmin + static_cast<int32_t>(rng.range(-50, 50));
+    if (rng.next() % 4 == 0) c.y = c.ymax + static_cast<int32_t>(rng.range(-50, 50));
     c.margin = static_cast<int32_t>(rng.range(0, 100));
     const int64_t n = rng.range(1, 40);
     for (int64_t i = 0; i < n; ++i) c.codes.push_back(gen_code(rng));
@@ -143,21 +163,24 @@ bool read_graph(const char* path, std::vector<Case>& cases) {
     return true;
 }
 
-void dump(size_t index, const Case& c) {
+void dump(size_t index, const Case& c, bool picture_only) {
     std::printf("case %zu font=%s x=%d y=%d size=%d angle10=%d xmin=%d ymax=%d margin=%d codes=", index,
                 c.font.c_str(), c.x, c.y, c.size, c.angle10, c.xmin, c.ymax, c.margin);
     for (const int32_t v : c.codes) std::printf(" %d", v);
     std::printf("\n");
 
     NullLog log, diagnostics;
-    const HersheyPen pen =
-        hershey_layout(c.font, c.x, c.y, c.size, c.angle10, c.codes, log, diagnostics, [](const HersheyRun& r) {
-            std::printf("  run x=%a y=%a size=%a angle=%a font=%.*s text=", r.x, r.y, r.size, r.angle,
-                        static_cast<int>(r.font.size()), r.font.data());
-            for (const char ch : r.text) std::printf("%02x", static_cast<unsigned>(static_cast<unsigned char>(ch)));
-            std::printf("\n");
-        });
-    std::printf("  pen x=%a y=%a size=%a\n", pen.x, pen.y, pen.size);
+    if (!picture_only) {
+        const HersheyPen pen = hershey_layout(
+            c.font, c.x, c.y, c.size, c.angle10, c.codes, log, diagnostics, [](const HersheyRun& r) {
+                std::printf("  run x=%a y=%a size=%a angle=%a font=%.*s text=", r.x, r.y, r.size, r.angle,
+                            static_cast<int>(r.font.size()), r.font.data());
+                for (const char ch : r.text)
+                    std::printf("%02x", static_cast<unsigned>(static_cast<unsigned char>(ch)));
+                std::printf("\n");
+            });
+        std::printf("  pen x=%a y=%a size=%a\n", pen.x, pen.y, pen.size);
+    }
 
     // What the picture receives: fonts (height, escapement) and integer text positions.
     RecordingSurface surface;
@@ -167,8 +190,45 @@ void dump(size_t index, const Case& c) {
         if (call.rfind("create_font", 0) == 0 || call.rfind("text_out", 0) == 0) std::printf("  emf %s\n", call.c_str());
 }
 
+// The layout's angle arithmetic, repeated here: the angle in degrees, and the direction of
+// writing as two doubles whose sum is the long double (head and the rest).
+void dump_angles(long lo, long hi) {
+    uint64_t digest = 0xcbf29ce484222325u;  // FNV-1a over the angles' bits
+    for (long a10 = lo; a10 <= hi; ++a10) {
+        const long double degrees = static_cast<int32_t>(a10) * 0.1L;
+        const double angle = static_cast<double>(degrees);
+        uint64_t bits;
+        std::memcpy(&bits, &angle, sizeof bits);
+        for (int i = 0; i < 8; ++i) digest = (digest ^ ((bits >> (8 * i)) & 0xff)) * 0x100000001b3u;
+    }
+    std::printf("angles %ld..%ld digest %016" PRIx64 "\n", lo, hi, digest);
+    for (int32_t a10 = -14; a10 <= 904; a10 = a10 == 4 ? 895 : a10 + 1) {
+        const long double degrees = a10 * 0.1L;
+        const long double pi = std::acos(-1.0);
+        const long double r = degrees * (1.0L / 180.0L) * pi;
+        const long double dx = std::cos(r), dy = std::sin(r);
+        const double dx0 = static_cast<double>(dx), dy0 = static_cast<double>(dy);
+        std::printf("angle10 %d degrees %a dx %a%+a dy %a%+a\n", a10, static_cast<double>(degrees), dx0,
+                    static_cast<double>(dx - dx0), dy0, static_cast<double>(dy - dy0));
+    }
+}
+
+// The direction of writing as the layout uses it, for whichever arithmetic it is built
+// with: the pen after steps along and up from the origin.
+void dump_steps(long lo, long hi) {
+    static const int32_t codes[] = {9000, 9001, 9000, 9003, 9000, -100};
+    NullLog log;
+    for (long a10 = lo; a10 <= hi; ++a10) {
+        std::printf("%ld", a10);
+        const HersheyPen pen =
+            hershey_layout("Helvetica", 0, 0, 1000, static_cast<int32_t>(a10), codes, log, log,
+                           [](const HersheyRun& r) { std::printf(" run %a %a", r.x, r.y); });
+        std::printf(" pen %a %a %a\n", pen.x, pen.y, pen.size);
+    }
+}
+
 int usage() {
-    std::fprintf(stderr, "usage: hershey_layout_dump gen COUNT SEED | graph FILE...\n");
+    std::fprintf(stderr, "usage: hershey_layout_dump gen|drawn COUNT SEED | graph FILE... | angles|steps LO HI\n");
     return 2;
 }
 
@@ -177,16 +237,27 @@ int usage() {
 int main(int argc, char** argv) {
     if (argc < 3) return usage();
     std::vector<Case> cases;
-    if (std::strcmp(argv[1], "gen") == 0 && argc == 4) {
+    const bool drawn = std::strcmp(argv[1], "drawn") == 0;
+    if (std::strcmp(argv[1], "steps") == 0 && argc == 4) {
+        dump_steps(std::strtol(argv[2], nullptr, 10), std::strtol(argv[3], nullptr, 10));
+        return 0;
+    }
+    if (std::strcmp(argv[1], "angles") == 0 && argc == 4) {
+        dump_angles(std::strtol(argv[2], nullptr, 10), std::strtol(argv[3], nullptr, 10));
+        return 0;
+    }
+    if ((drawn || std::strcmp(argv[1], "gen") == 0) && argc == 4) {
         const long count = std::strtol(argv[2], nullptr, 10);
         Rng rng{std::strtoull(argv[3], nullptr, 10)};
-        for (long i = 0; i < count; ++i) cases.push_back(gen_case(rng));
+        // One case at a time: a large count needs no memory.
+        for (long i = 0; i < count; ++i) dump(static_cast<size_t>(i), gen_case(rng, drawn), drawn);
+        return 0;
     } else if (std::strcmp(argv[1], "graph") == 0) {
         for (int i = 2; i < argc; ++i)
             if (!read_graph(argv[i], cases)) return 1;
     } else {
         return usage();
     }
-    for (size_t i = 0; i < cases.size(); ++i) dump(i, cases[i]);
+    for (size_t i = 0; i < cases.size(); ++i) dump(i, cases[i], false);
     return 0;
 }
