@@ -64,12 +64,16 @@ export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 # freeze (the variable is read as a string, so "0" would not).
 export EM_CACHE=$out/em-cache
 export EM_FROZEN_CACHE=
-em_version=$(dpkg-query -W -f='${Version}' emscripten)
+# emcc empties a cache it did not see built by the same clang and rebuilds every library
+# (many minutes): a new clang or emscripten package takes a fresh copy instead.
+em_version="$(dpkg-query -W -f='${Version}' emscripten) $(dpkg-query -W -f='${Version}' clang-14 2>/dev/null || true)"
+step_start
 if [ "$(cat "$EM_CACHE/plotmint-seed.stamp" 2>/dev/null)" != "$em_version" ]; then
   rm -rf "$EM_CACHE"
   cp -a /usr/share/emscripten/cache "$EM_CACHE"
   echo "$em_version" >"$EM_CACHE/plotmint-seed.stamp"
 fi
+step_end "emscripten cache"
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-/work}
 
 # --- libUEMF for wasm -----------------------------------------------------------------
