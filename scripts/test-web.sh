@@ -27,5 +27,5 @@ export PUPPETEER_SKIP_DOWNLOAD=1
 t0=${EPOCHREALTIME/./}
 npm ci --no-audit --no-fund --loglevel=error
 echo "test-web: npm ci took $(( (${EPOCHREALTIME/./} - t0) / 1000 )) ms"
-export PLOTMINT_WEB_OUT=${PLOTMINT_WEB_OUT:-$here/build-web/web-test-out}
+export PLOTMINT_WEB_OUT=${PLOTMINT_WEB_OUT:-${PLOTMINT_WEB_BUILD:-$here/build-web}/web-test-out}
 nice -n 19 node --test
