@@ -10,8 +10,8 @@ advances come from fonts built to the same metrics:
     Times New Roman  <- Liberation Serif
     Courier New      <- Liberation Mono
     Symbol           <- Standard Symbols PS    (fonts-urw-base35), cell and ascent from
-                                               Symbol's own usWinAscent 2007 and
-                                               usWinDescent 502 per 2048 em
+                                               Symbol's own usWinAscent 2059 and
+                                               usWinDescent 450 per 2048 em
     Century          <- C059 Roman             (no twin exists; C059's own metrics)
 
 Bold Arial, Times New Roman and Courier New come from the Liberation bold faces; Century and
@@ -42,10 +42,10 @@ FACES = [
     ("Courier New", False, f"{LIBERATION}/LiberationMono-Regular.ttf", False, None),
     ("Courier New", True, f"{LIBERATION}/LiberationMono-Bold.ttf", False, None),
     # The Windows Symbol face is taller than Standard Symbols PS (750 + 250 per 1000): the
-    # Windows-compatible Symbol font records usWinAscent 2007 and usWinDescent 502 per 2048
-    # em, a 2509-unit cell whose baseline lies 0.8 of the way down. Its vertical metrics
-    # are all that is taken from it.
-    ("Symbol", False, f"{URW}/StandardSymbolsPS.otf", True, (Fraction(2007, 2048), Fraction(502, 2048))),
+    # Windows Symbol font records usWinAscent 2059 and usWinDescent 450 per 2048 em (1005
+    # and 220 per 1000 in its published Windows metrics), a 2509-unit cell whose baseline
+    # lies 0.82 of the way down. Its vertical metrics are all that is taken from it.
+    ("Symbol", False, f"{URW}/StandardSymbolsPS.otf", True, (Fraction(2059, 2048), Fraction(450, 2048))),
     ("Century", False, f"{URW}/C059-Roman.otf", False, None),
 ]
 
