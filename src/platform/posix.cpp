@@ -257,14 +257,16 @@ std::optional<TempFile> create_temporary(const std::string& target, std::string&
             break;
         }
         temp.path = prefix + random;
+        // Registered before it exists: a signal right after the open must find the name.
+        temp.cleanup_slot = register_cleanup(temp.path);
         temp.fd = ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         err = temp.fd < 0 ? errno : 0;
+        if (temp.fd < 0) unregister_cleanup(temp.cleanup_slot);
     }
     if (temp.fd < 0) {
         error = strformat("cannot create %s: %s", temp.path.c_str(), errno_text(err).c_str());
         return std::nullopt;
     }
-    temp.cleanup_slot = register_cleanup(temp.path);
     return temp;
 }
 
