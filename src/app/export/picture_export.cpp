@@ -1,5 +1,6 @@
 #include "app/export/picture_export.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
@@ -15,8 +16,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "app/export/picture_mime.h"
+#include "base/platform.h"
 #include "app/export/qt_canvas.h"
 
 namespace plotmint {
@@ -28,9 +32,24 @@ QString save_error(const QSaveFile& file) {
     return reason.isEmpty() ? QStringLiteral("cannot write the file") : reason;
 }
 
+// The file an export replaces: `path`, or the file a link there leads to. A device, a FIFO
+// or a folder is refused; QSaveFile would write into some of them directly and rename over
+// others, and /dev/null must not become a plain file.
+std::optional<QString> export_target(const QString& path, QString& error) {
+    std::string reason;
+    const std::optional<std::string> target = platform::replace_target(QFile::encodeName(path).toStdString(), reason);
+    if (!target) {
+        error = QString::fromLocal8Bit(reason.c_str());
+        return std::nullopt;
+    }
+    return QFile::decodeName(QByteArray::fromStdString(*target));
+}
+
 // Writes through a temporary file beside `path`, so a failed export leaves what was there.
 bool write_whole(const QString& path, const QByteArray& bytes, QString& error) {
-    QSaveFile file(path);
+    const std::optional<QString> target = export_target(path, error);
+    if (!target) return false;
+    QSaveFile file(*target);
     if (!file.open(QIODevice::WriteOnly)) {
         error = save_error(file);
         return false;
@@ -167,7 +186,9 @@ bool export_svg(const EmfPicture& picture, const QString& path, QString& error) 
 }
 
 bool export_pdf(const EmfPicture& picture, const QString& path, QString& error) {
-    QSaveFile file(path);
+    const std::optional<QString> file_path = export_target(path, error);
+    if (!file_path) return false;
+    QSaveFile file(*file_path);
     if (!file.open(QIODevice::WriteOnly)) {
         error = save_error(file);
         return false;
@@ -235,7 +256,9 @@ bool export_png(const EmfPicture& picture, const QString& path, int dpi, QString
             return false;
         }
     }
-    QSaveFile file(path);
+    const std::optional<QString> target = export_target(path, error);
+    if (!target) return false;
+    QSaveFile file(*target);
     if (!file.open(QIODevice::WriteOnly)) {
         error = save_error(file);
         return false;
