@@ -56,8 +56,7 @@ std::optional<std::string> replace_target(const std::string& path, std::string& 
 // of a dead process from one being written (see remove_stale_temporaries). The name is
 // registered for removal on SIGINT, SIGTERM and SIGHUP until commit_temporary or
 // discard_temporary. Mode 0666 through the umask, as an ordinary open would create it.
-// Stale temporaries in the folder are removed first. On failure `error` reads
-// "cannot create TEMP: REASON".
+// Stale temporaries in the folder are removed first.
 struct TempFile {
     int fd = -1;
     std::string path;

@@ -63,7 +63,7 @@ FileSink::FileSink(std::string path) : path_(std::move(path)) {
     // system and replaces the old picture in one step.
     std::optional<platform::TempFile> temp = platform::create_temporary(target_, error);
     if (!temp) {
-        fail(error);
+        fail(strformat("cannot create a temporary file beside %s: %s", target_.c_str(), error.c_str()));
         return;
     }
     temp_ = std::move(*temp);

@@ -253,7 +253,6 @@ std::optional<TempFile> create_temporary(const std::string& target, std::string&
     for (int attempt = 0; attempt < 8 && temp.fd < 0 && err == EEXIST; ++attempt) {
         if (!random_hex(random)) {
             err = errno;
-            temp.path = prefix + "?";
             break;
         }
         temp.path = prefix + random;
@@ -264,7 +263,7 @@ std::optional<TempFile> create_temporary(const std::string& target, std::string&
         if (temp.fd < 0) unregister_cleanup(temp.cleanup_slot);
     }
     if (temp.fd < 0) {
-        error = strformat("cannot create %s: %s", temp.path.c_str(), errno_text(err).c_str());
+        error = errno_text(err);
         return std::nullopt;
     }
     return temp;

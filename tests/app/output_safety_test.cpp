@@ -210,12 +210,18 @@ TEST_F(OutputSafety, LinkToARegularFileReplacesTheFileAndKeepsTheLink) {
 }
 
 TEST_F(OutputSafety, ReplacedPictureKeepsItsPermissionBits) {
-    std::ofstream(work_ / "graph.emf") << "old";
-    ASSERT_EQ(::chmod(work("graph.emf").c_str(), 0600), 0);
+    for (const std::string name : {"graph.emf", "out.png"}) {
+        std::ofstream(work_ / name) << "old";
+        ASSERT_EQ(::chmod(work(name).c_str(), 0600), 0);
+    }
     EXPECT_EQ(run({(dir_ / "small.g").string()}), 0) << slurp(dir_ / "stderr.txt");
-    struct stat st {};
-    ASSERT_EQ(::stat(work("graph.emf").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(run({"-o", "out.png", (dir_ / "small.g").string()}), 0) << slurp(dir_ / "stderr.txt");
+    for (const std::string name : {"graph.emf", "out.png"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(work(name).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
+        EXPECT_GT(st.st_size, 8) << name;
+    }
     EXPECT_TRUE(is_emf(slurp(work_ / "graph.emf")));
 }
 
@@ -270,6 +276,7 @@ TEST_F(OutputSafety, NextRunRemovesLeftoversOfEndedRunsOnly) {
 struct SignalCase {
     const char* name;
     int sig;
+    const char* output;  // the -o argument; graph.emf when empty
 };
 void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
 
@@ -291,18 +298,22 @@ TEST_P(InterruptedRun, LeavesTheOldPictureAndNoTemporary) {
         }
         big << chunk << "\n";
     }
+    const std::string output = *GetParam().output ? GetParam().output : "graph.emf";
     const std::string old_picture = "the picture of an earlier run";
-    std::ofstream(work_ / "graph.emf") << old_picture;
+    std::ofstream(work_ / output) << old_picture;
 
-    const pid_t child = start({"--no-discovery", (dir_ / "big.g").string()});
+    std::vector<std::string> args = {"--no-discovery", (dir_ / "big.g").string()};
+    if (*GetParam().output) args.insert(args.end(), {"-o", output});
+    const pid_t child = start(args);
     ASSERT_GT(child, 0);
     go();
     bool seen = false;
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (!seen && std::chrono::steady_clock::now() < deadline) {
+        // An export's temporary comes after graph.emf has been written in full.
         for (const auto& n : work_names())
-            if (n != "graph.emf") seen = true;
+            if (n != output && n.rfind(output, 0) == 0) seen = true;
         if (seen) break;
         if (::waitpid(child, &status, WNOHANG) == child) break;
         ::usleep(500);
@@ -314,13 +325,15 @@ TEST_P(InterruptedRun, LeavesTheOldPictureAndNoTemporary) {
     ASSERT_TRUE(seen) << "the run ended before its temporary was seen; make the graph file bigger";
     ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
     EXPECT_EQ(WTERMSIG(status), GetParam().sig);
-    EXPECT_EQ(work_names(), std::set<std::string>{"graph.emf"});
-    EXPECT_EQ(slurp(work_ / "graph.emf"), old_picture);
+    std::set<std::string> expected = {"graph.emf", output};
+    EXPECT_EQ(work_names(), expected);
+    EXPECT_EQ(slurp(work_ / output), old_picture);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, InterruptedRun,
-                         ::testing::Values(SignalCase{"SIGINT", SIGINT}, SignalCase{"SIGTERM", SIGTERM},
-                                           SignalCase{"SIGHUP", SIGHUP}),
+                         ::testing::Values(SignalCase{"SIGINT", SIGINT, ""}, SignalCase{"SIGTERM", SIGTERM, ""},
+                                           SignalCase{"SIGHUP", SIGHUP, ""},
+                                           SignalCase{"SIGTERM_during_pdf_export", SIGTERM, "out.pdf"}),
                          [](const auto& case_info) { return std::string(case_info.param.name); });
 
 }  // namespace
