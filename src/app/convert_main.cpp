@@ -19,6 +19,7 @@
 #include "base/format.h"
 #include "base/log_sink.h"
 #include "base/parse_int.h"
+#include "base/platform.h"
 #include "color/tables.h"
 #include "graph/settings.h"
 
@@ -457,6 +458,7 @@ bool Converter::write_picture(const Job& job, const EmfPicture& picture) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    plotmint::platform::install_cleanup_handlers();
     Options options;
     try {
         bool exit_now = false;

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "base/format.h"
+#include "base/platform.h"
 #include "color/tables.h"
 
 namespace plotmint {
@@ -40,6 +41,19 @@ std::string shown_name(std::string_view name, bool overflowed) {
     }
     if (overflowed) out += "...";
     return out;
+}
+
+// The name alone cannot leave the table directory, but a link planted there can, and the
+// readers log the first word of what they open. A named table that leads out of the
+// directory is taken for a missing one: the line a reader logs for a missing table, then
+// the default table, just as the reader itself would go on.
+std::string inside_or_default(const std::string& named, const std::string& fallback, const std::string& dir,
+                              LogSink& log) {
+    std::error_code ec;
+    const bool present = std::filesystem::exists(std::filesystem::symlink_status(named, ec));
+    if (!present || platform::resolves_inside(named, dir)) return named;
+    log.log_line(strformat("cannot open %s.", named.c_str()));
+    return fallback;
 }
 
 }  // namespace
@@ -87,8 +101,12 @@ void find_color_table(const std::string& graph_file, RecordReader& reader, const
                                    shown_name(name, overflowed).c_str()));
             continue;
         }
-        if (show.show_tone) show.show_tone(named_tone_path(program_dir, name));
-        if (show.show_line) show.show_line(named_line_path(program_dir, name));
+        if (show.show_tone)
+            show.show_tone(inside_or_default(named_tone_path(program_dir, name), default_tone_path(program_dir),
+                                             program_dir, log));
+        if (show.show_line)
+            show.show_line(inside_or_default(named_line_path(program_dir, name), default_line_path(program_dir),
+                                             program_dir, log));
         found = true;
     }
     reader.close();

@@ -9,7 +9,9 @@ namespace plotmint {
 
 // Scans a graph file for colour-table names (records 33 .. 35, up to -999) and asks the
 // caller to show each named pair of tables. A name that could reach outside the table
-// directory is refused with a log line. `enabled` false does nothing at all.
+// directory is refused with a log line. A named table that is there but leads out of the
+// table directory (a symbolic link) is logged as a reader logs a missing table, and the
+// default table is shown in its place. `enabled` false does nothing at all.
 struct DiscoveryCallbacks {
     std::function<void(const std::string& tone_path)> show_tone;
     std::function<void(const std::string& line_path)> show_line;

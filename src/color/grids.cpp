@@ -1,15 +1,13 @@
 #include "color/grids.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <filesystem>
+#include <optional>
 
 #include "base/format.h"
+#include "base/platform.h"
 #include "base/parse_int.h"
 
 namespace plotmint {
@@ -119,49 +117,23 @@ std::string line_file_text(const GridCells& cells) { return rows_text(cells, kLi
 
 // A save that fails half-way (full disk, lost folder) must not leave the user's table
 // truncated, so the text goes to a fresh file beside the target and is renamed over it
-// only once it is completely on disk.
+// only once it is completely on disk. What is not a regular file (a device, a FIFO, a
+// folder) is never replaced; through a link to a table, the table is.
 bool save_file_atomically(const std::string& path, const std::string& text) {
-    namespace fs = std::filesystem;
     if (path.empty() || path.find('\0') != std::string::npos) return false;
-    const fs::path target(path);
-    if (!target.has_filename()) return false;
-
-    static std::atomic<unsigned> serial{0};
-    const auto stamp = static_cast<unsigned long long>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    int fd = -1;
-    std::string temp;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        fs::path candidate = target;
-        candidate += strformat(".tmp-%ld-%u-%llx", static_cast<long>(::getpid()), serial++, stamp);
-        temp = candidate.string();
-        // 0666 through the umask, as a file created by an ordinary open would get.
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
-    }
-    if (fd < 0) return false;
-
+    if (!std::filesystem::path(path).has_filename()) return false;
+    std::string error;
+    const std::optional<std::string> target = platform::replace_target(path, error);
+    if (!target) return false;
+    std::optional<platform::TempFile> temp = platform::create_temporary(*target, error);
+    if (!temp) return false;
     // Keep the permissions of a table that is being replaced.
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-        (void)::fchmod(fd, old.st_mode & 07777);
-
-    bool ok = write_all(fd, text) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
+    platform::keep_permissions(temp->fd, *target);
+    if (!write_all(temp->fd, text)) {
+        platform::discard_temporary(*temp);
         return false;
     }
-    // Make the rename itself durable; a failure here no longer risks the old contents.
-    fs::path dir = target.parent_path();
-    if (dir.empty()) dir = ".";
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        (void)::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
+    return platform::commit_temporary(*temp, *target, error);
 }
 
 bool save_tone_table(const std::string& path, const GridCells& cells, int32_t node_count,

@@ -1,7 +1,5 @@
 #include "color/tables.h"
 
-#include <sys/stat.h>
-
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -9,6 +7,7 @@
 
 #include "base/format.h"
 #include "base/parse_int.h"
+#include "base/platform.h"
 
 namespace plotmint {
 
@@ -24,14 +23,11 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Only regular files count as table files: a directory would "open" and read as empty,
-// and a FIFO could block the window for good.
+// and a FIFO would block the window for good, in the open itself. The reason is not
+// logged: the table files have always said only "cannot open NAME.".
 FilePtr open_table_file(const std::string& name) {
-    if (name.find('\0') != std::string::npos) return nullptr;  // would open another file
-    FilePtr f(std::fopen(name.c_str(), "rb"));
-    if (!f) return nullptr;
-    struct stat st {};
-    if (fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-    return f;
+    std::string reason;
+    return FilePtr(platform::fopen_regular_file(name, reason));
 }
 
 // One piece of a line: up to 79 characters, ending after a line feed if one comes first.

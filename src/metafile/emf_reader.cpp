@@ -16,6 +16,7 @@
 #include <uemf_safe.h>
 
 #include "base/format.h"
+#include "base/platform.h"
 #include "metafile/emf_records.h"
 
 namespace plotmint {
@@ -191,25 +192,27 @@ private:
     const std::string& bytes_;
 };
 
-// Bytes of a file read through a window that slides along it; only a record longer than
-// the window makes it grow, to that record's size.
-class FileSource {
+// Bytes of a source read through a window that slides along it; only a record longer than
+// the window makes it grow, to that record's size. A read that comes up short (the file
+// shrank) or fails gives nullptr: never a smaller buffer than was asked for.
+class WindowSource {
 public:
-    FileSource(int fd, uint64_t size) : fd_(fd), size_(size), buffer_(kWindow) {}
+    explicit WindowSource(EmfByteSource& source) : source_(source), size_(source.size()), buffer_(kWindow) {}
     uint64_t size() const { return size_; }
     const char* view(uint64_t offset, uint64_t size) {
+        if (failed_) return nullptr;
         if (offset >= start_ && offset + size <= start_ + length_) return buffer_.data() + (offset - start_);
         const uint64_t want = std::max<uint64_t>(size, std::min<uint64_t>(kWindow, size_ - offset));
         if (want > buffer_.size()) buffer_.resize(want);
+        length_ = 0;
         uint64_t got = 0;
         while (got < want) {
-            const ssize_t n = ::pread(fd_, buffer_.data() + got, want - got, static_cast<off_t>(offset + got));
+            const int64_t n = source_.read_at(offset + got, buffer_.data() + got, want - got);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
+            if (n <= 0 || static_cast<uint64_t>(n) > want - got) {
                 failed_ = true;
-                static const char zeros[8] = {};
-                length_ = 0;
-                return zeros;
+                read_errno_ = n < 0 ? errno : 0;
+                return nullptr;
             }
             got += static_cast<uint64_t>(n);
         }
@@ -218,14 +221,32 @@ public:
         return buffer_.data();
     }
     bool failed() const { return failed_; }
+    // Why the read failed: the system's reason, or the file having become shorter.
+    std::string failure() const {
+        return read_errno_ != 0 ? std::strerror(read_errno_) : "the file became shorter while it was read";
+    }
 
 private:
     static constexpr uint64_t kWindow = 1 << 20;
-    int fd_;
+    EmfByteSource& source_;
     uint64_t size_;
     std::vector<char> buffer_;
     uint64_t start_ = 0, length_ = 0;
     bool failed_ = false;
+    int read_errno_ = 0;
+};
+
+class DescriptorSource final : public EmfByteSource {
+public:
+    DescriptorSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    uint64_t size() const override { return size_; }
+    int64_t read_at(uint64_t offset, char* out, size_t size) override {
+        return ::pread(fd_, out, size, static_cast<off_t>(offset));
+    }
+
+private:
+    int fd_;
+    uint64_t size_;
 };
 
 // Every check of a picture, on bytes from `src`; fills all of `picture` but its bytes.
@@ -238,7 +259,10 @@ std::optional<uint64_t> check_picture(Source& src, EmfPicture& picture, std::str
                           static_cast<unsigned long long>(file_size));
         return std::nullopt;
     }
-    const auto head = load<U_EMR>(src.view(0, 8));
+    // A view is nullptr when the bytes could not be read; the caller names the reason.
+    const char* at = src.view(0, 8);
+    if (!at) return std::nullopt;
+    const auto head = load<U_EMR>(at);
     if (head.iType != U_EMR_HEADER) {
         error = "the file does not start with an enhanced metafile header";
         return std::nullopt;
@@ -249,7 +273,8 @@ std::optional<uint64_t> check_picture(Source& src, EmfPicture& picture, std::str
     }
     // The minimal header lacks the fields after szlMillimeters; copy only what is there.
     U_EMRHEADER header{};
-    std::memcpy(&header, src.view(0, head.nSize), std::min<size_t>(head.nSize, sizeof header));
+    if (!(at = src.view(0, head.nSize))) return std::nullopt;
+    std::memcpy(&header, at, std::min<size_t>(head.nSize, sizeof header));
     if (header.dSignature != U_ENHMETA_SIGNATURE) {
         error = "the enhanced metafile header has no \" EMF\" signature";
         return std::nullopt;
@@ -296,7 +321,8 @@ std::optional<uint64_t> check_picture(Source& src, EmfPicture& picture, std::str
                               static_cast<unsigned long long>(offset), static_cast<unsigned long long>(remaining));
             return std::nullopt;
         }
-        const auto emr = load<U_EMR>(src.view(offset, 8));
+        if (!(at = src.view(offset, 8))) return std::nullopt;
+        const auto emr = load<U_EMR>(at);
         if (emr.nSize < 8 || emr.nSize % 4 != 0 || emr.nSize > remaining) {
             error = strformat("record %u (type %u) at byte %llu has a bad size of %u bytes (%llu remain)", index,
                               emr.iType, static_cast<unsigned long long>(offset), emr.nSize,
@@ -307,8 +333,10 @@ std::optional<uint64_t> check_picture(Source& src, EmfPicture& picture, std::str
             error = strformat("a second header at byte %llu", static_cast<unsigned long long>(offset));
             return std::nullopt;
         }
-        if (index > 0 && !checker.check(index, offset, src.view(offset, emr.nSize), emr.iType, emr.nSize))
-            return std::nullopt;
+        if (index > 0) {
+            if (!(at = src.view(offset, emr.nSize))) return std::nullopt;
+            if (!checker.check(index, offset, at, emr.iType, emr.nSize)) return std::nullopt;
+        }
         eof_seen = emr.iType == U_EMR_EOF;
         offset += emr.nSize;
         ++index;
@@ -339,32 +367,18 @@ std::optional<EmfPicture> read_emf(std::string bytes, std::string& error) {
     return picture;
 }
 
-std::optional<EmfPicture> validate_emf_file(const std::string& path, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = strformat("cannot open %s: %s", path.c_str(), std::strerror(errno));
-        return std::nullopt;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        error = strformat("cannot read %s", path.c_str());
-        ::close(fd);
-        return std::nullopt;
-    }
-    if (static_cast<uint64_t>(st.st_size) > kFileLimit) {
-        ::close(fd);
-        error = strformat("%s is larger than an enhanced metafile can be", path.c_str());
+std::optional<EmfPicture> validate_emf(EmfByteSource& source, const std::string& name, std::string& error) {
+    if (source.size() > kFileLimit) {
+        error = strformat("%s is larger than an enhanced metafile can be", name.c_str());
         return std::nullopt;
     }
     EmfPicture picture;
-    FileSource src(fd, static_cast<uint64_t>(st.st_size));
+    WindowSource src(source);
     std::string why;
     const std::optional<uint64_t> end = check_picture(src, picture, why);
-    ::close(fd);
-    // A read that failed leaves zeros in view, so the checks above said something beside
-    // the point: the real reason is the failed read.
+    // The checks stop at the first read that fails; the real reason is that read.
     if (src.failed()) {
-        error = strformat("cannot read %s", path.c_str());
+        error = strformat("cannot read %s: %s", name.c_str(), src.failure().c_str());
         return std::nullopt;
     }
     if (!end) {
@@ -374,10 +388,30 @@ std::optional<EmfPicture> validate_emf_file(const std::string& path, std::string
     return picture;
 }
 
+std::optional<EmfPicture> validate_emf_file(const std::string& path, std::string& error) {
+    std::string reason;
+    const int fd = platform::open_regular_file(path, reason);
+    if (fd < 0) {
+        error = strformat("cannot open %s: %s", path.c_str(), reason.c_str());
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        error = strformat("cannot read %s", path.c_str());
+        ::close(fd);
+        return std::nullopt;
+    }
+    DescriptorSource source(fd, static_cast<uint64_t>(st.st_size));
+    auto picture = validate_emf(source, path, error);
+    ::close(fd);
+    return picture;
+}
+
 std::optional<EmfPicture> read_emf_file(const std::string& path, std::string& error) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::string reason;
+    std::FILE* f = platform::fopen_regular_file(path, reason);
     if (!f) {
-        error = strformat("cannot open %s: %s", path.c_str(), std::strerror(errno));
+        error = strformat("cannot open %s: %s", path.c_str(), reason.c_str());
         return std::nullopt;
     }
     std::string bytes;

@@ -32,4 +32,19 @@ std::optional<EmfPicture> read_emf_file(const std::string& path, std::string& er
 // the assurance that it reads back, not its bytes. The result's bytes are empty.
 std::optional<EmfPicture> validate_emf_file(const std::string& path, std::string& error);
 
+// Where validate_emf's bytes come from: a size taken once at the start, then reads at an
+// offset. The file may shrink meanwhile (another program truncating it), so a read may come
+// up short; that refuses the picture with "cannot read NAME: ..." and nothing past what was
+// read is looked at. validate_emf_file reads a file through one of these.
+class EmfByteSource {
+public:
+    virtual ~EmfByteSource() = default;
+    virtual uint64_t size() const = 0;
+    // Up to `size` bytes at `offset` into `out`: the count read, 0 at the end, or -1 with
+    // errno set.
+    virtual int64_t read_at(uint64_t offset, char* out, size_t size) = 0;
+};
+// validate_emf_file on any source; `name` is what the messages call it.
+std::optional<EmfPicture> validate_emf(EmfByteSource& source, const std::string& name, std::string& error);
+
 }  // namespace plotmint

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstddef>
@@ -21,6 +20,7 @@
 #include <uemf.h>
 
 #include "base/format.h"
+#include "base/platform.h"
 #include "metafile/text_metrics.h"
 
 static_assert(std::endian::native == std::endian::little, "EMF records are little-endian");
@@ -50,29 +50,28 @@ std::string errno_text(int err) { return std::strerror(err); }
 }  // namespace
 
 FileSink::FileSink(std::string path) : path_(std::move(path)) {
-    // The temporary file sits beside the target so the final rename stays on one file
-    // system and replaces the old picture in one step.
-    static std::atomic<unsigned> counter{0};
-    int fd = -1;
-    int err = 0;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp_path_ = strformat("%s.tmp%ld-%u", path_.c_str(), static_cast<long>(getpid()), counter++);
-        fd = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        err = errno;
-        if (fd < 0 && err != EEXIST) break;
-    }
-    if (fd < 0) {
-        fail(strformat("cannot create %s: %s", temp_path_.c_str(), errno_text(err).c_str()));
-        temp_path_.clear();
+    std::string error;
+    // A device, a FIFO or a folder in the way is refused before anything is made: a rename
+    // over /dev/null would turn it into a plain file. A link to a picture keeps being a link.
+    const std::optional<std::string> target = platform::replace_target(path_, error);
+    if (!target) {
+        fail(error);
         return;
     }
-    file_ = ::fdopen(fd, "wb");
+    target_ = *target;
+    // The temporary sits beside the file it replaces so the final rename stays on one file
+    // system and replaces the old picture in one step.
+    std::optional<platform::TempFile> temp = platform::create_temporary(target_, error);
+    if (!temp) {
+        fail(strformat("cannot create a temporary file beside %s: %s", target_.c_str(), error.c_str()));
+        return;
+    }
+    temp_ = std::move(*temp);
+    file_ = ::fdopen(temp_.fd, "wb");
     if (!file_) {
-        err = errno;
-        ::close(fd);
-        ::unlink(temp_path_.c_str());
-        fail(strformat("cannot open %s: %s", temp_path_.c_str(), errno_text(err).c_str()));
-        temp_path_.clear();
+        const int err = errno;
+        fail(strformat("cannot open %s: %s", temp_.path.c_str(), errno_text(err).c_str()));
+        platform::discard_temporary(temp_);
         return;
     }
     // The sink buffers the records itself: a picture is millions of records of 12 to 28
@@ -85,9 +84,10 @@ FileSink::~FileSink() {
     if (file_) {
         std::fclose(file_);
         file_ = nullptr;
+        temp_.fd = -1;
     }
     // Never committed: the old picture stays and the partial one goes.
-    if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
+    platform::discard_temporary(temp_);
 }
 
 void FileSink::fail(const std::string& what) {
@@ -97,7 +97,7 @@ void FileSink::fail(const std::string& what) {
 
 bool FileSink::flush_buffer() {
     if (buffered_ != 0 && std::fwrite(buffer_.get(), 1, buffered_, file_) != buffered_) {
-        fail(strformat("cannot write %s: %s", temp_path_.c_str(), errno_text(errno).c_str()));
+        fail(strformat("cannot write %s: %s", temp_.path.c_str(), errno_text(errno).c_str()));
         return false;
     }
     buffered_ = 0;
@@ -118,7 +118,7 @@ bool FileSink::write(const void* data, size_t size) {
         return true;
     }
     if (std::fwrite(data, 1, size, file_) != size) {
-        fail(strformat("cannot write %s: %s", temp_path_.c_str(), errno_text(errno).c_str()));
+        fail(strformat("cannot write %s: %s", temp_.path.c_str(), errno_text(errno).c_str()));
         return false;
     }
     return true;
@@ -129,7 +129,7 @@ bool FileSink::patch(uint64_t offset, const void* data, size_t size) {
     if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max()) ||
         std::fflush(file_) != 0 || ::fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0 ||
         (size != 0 && std::fwrite(data, 1, size, file_) != size) || ::fseeko(file_, 0, SEEK_END) != 0) {
-        fail(strformat("cannot write %s: %s", temp_path_.c_str(), errno_text(errno).c_str()));
+        fail(strformat("cannot write %s: %s", temp_.path.c_str(), errno_text(errno).c_str()));
         return false;
     }
     return true;
@@ -137,22 +137,25 @@ bool FileSink::patch(uint64_t offset, const void* data, size_t size) {
 
 bool FileSink::commit() {
     if (!ok() || !flush_buffer()) return false;
+    // A replaced picture keeps who may read it (a private 0600 one stays private).
+    platform::keep_permissions(::fileno(file_), target_);
     if (std::fflush(file_) != 0 || ::fsync(::fileno(file_)) != 0) {
-        fail(strformat("cannot write %s: %s", temp_path_.c_str(), errno_text(errno).c_str()));
+        fail(strformat("cannot write %s: %s", temp_.path.c_str(), errno_text(errno).c_str()));
         return false;
     }
     const int closed = std::fclose(file_);
     const int close_err = errno;
     file_ = nullptr;
+    temp_.fd = -1;
     if (closed != 0) {
-        fail(strformat("cannot write %s: %s", temp_path_.c_str(), errno_text(close_err).c_str()));
+        fail(strformat("cannot write %s: %s", temp_.path.c_str(), errno_text(close_err).c_str()));
         return false;
     }
-    if (std::rename(temp_path_.c_str(), path_.c_str()) != 0) {
-        fail(strformat("cannot replace %s: %s", path_.c_str(), errno_text(errno).c_str()));
+    std::string error;
+    if (!platform::commit_temporary(temp_, target_, error)) {
+        fail(strformat("cannot replace %s: %s", path_.c_str(), error.c_str()));
         return false;
     }
-    temp_path_.clear();
     return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include "base/geometry.h"
 #include "base/log_sink.h"
+#include "base/platform.h"
 #include "metafile/surface.h"
 
 namespace plotmint {
@@ -32,7 +33,10 @@ public:
 };
 
 // Writes to a temporary file beside `path` and renames it over `path` on commit, so an
-// interrupted or failed write never leaves a damaged picture behind.
+// interrupted or failed write never leaves a damaged picture behind. Refused at once (ok()
+// false, the reason in error()) when `path` is there and is not a regular file or a
+// symbolic link to one; through a link, the file it leads to is replaced. A replaced
+// file's permission bits are kept.
 class FileSink final : public ByteSink {
 public:
     explicit FileSink(std::string path);
@@ -46,7 +50,8 @@ public:
 private:
     void fail(const std::string& what);
     bool flush_buffer();
-    std::string path_, temp_path_, error_;
+    std::string path_, target_, error_;
+    platform::TempFile temp_;
     std::FILE* file_ = nullptr;
     bool failed_ = false;
     std::unique_ptr<char[]> buffer_;

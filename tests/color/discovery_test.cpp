@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -190,6 +191,50 @@ TEST(FindColorTableShow, RefusedNameTouchesNoFile) {
     EXPECT_TRUE(rec.calls.empty());
     ASSERT_EQ(log.lines.size(), 3u);
     EXPECT_EQ(log.lines[1], refused("../../etc/passwd"));
+}
+
+// A link in the table directory that leads out of it is not followed: the outside file's
+// first word must not reach the log (the line reader shows a bad mode word). It reads as a
+// missing table. A link that stays inside the directory is followed as before.
+TEST(FindColorTableShow, NamedTableLeadingOutOfTheDirectoryCountsAsMissing) {
+    TempDir prog;
+    TempDir work;
+    prog.write("tone-default.ktc", "gray\nno\n0 0\n100 100\n");
+    prog.write("line-default.klc", "gray\nno.\n4 44\n");
+    prog.write("real-tone.ktc", "gray\nno\n0 7\n100 77\n");
+    const std::string secret = work.write("secret", "hunter2 is the password\n");
+    std::filesystem::create_symlink(secret, prog.file("tone-out.ktc"));
+    std::filesystem::create_symlink(secret, prog.file("line-out.klc"));
+    std::filesystem::create_symlink("real-tone.ktc", prog.file("tone-in.ktc"));
+    const std::string graph = work.write("graph.g", name_records("out") + name_records("in"));
+
+    ToneTable tone;
+    LineColorTable line{};
+    GridCells tone_cells = tone_grid_cells(tone);
+    GridCells line_cells = line_grid_cells(line);
+    VectorLog log;
+    std::vector<int32_t> top_tone_red;
+    DiscoveryCallbacks show{[&](const std::string& p) {
+                                show_tone_table(p, prog.str(), tone, tone_cells, log);
+                                top_tone_red.push_back(tone.color[1].r);
+                            },
+                            [&](const std::string& p) { show_line_color_table(p, prog.str(), line, line_cells, log); }};
+    find_color_table(graph, prog.str(), true, show, log);
+
+    const std::string p = prog.str();
+    EXPECT_EQ(log.lines, (std::vector<std::string>{
+                             "open " + graph + " for searching color table name.",
+                             "cannot open " + p + "/tone-out.ktc.",
+                             "open " + p + "/tone-default.ktc.",
+                             "cannot open " + p + "/line-out.klc.",
+                             "open " + p + "/line-default.klc.",
+                             "open " + p + "/tone-in.ktc.",
+                             "cannot open " + p + "/line-in.klc.",
+                             "open " + p + "/line-default.klc.",
+                             "find color table.",
+                         }));
+    EXPECT_EQ(top_tone_red, (std::vector<int32_t>{100, 77}));
+    for (const auto& l : log.lines) EXPECT_EQ(l.find("hunter2"), std::string::npos) << l;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "app/export/picture_export.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 
@@ -232,6 +233,43 @@ TEST_P(FailedExport, SaysWhyAndKeepsWhatWasThere) {
     EXPECT_FALSE(error.isEmpty());
     EXPECT_TRUE(QFileInfo(path("taken")).isDir());
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList());
+}
+
+// A FIFO (or /dev/null) at the path stays what it is: renamed over, it would become a plain
+// file, and written into, a FIFO without a reader would block the export for good.
+TEST_P(FailedExport, NodeThatIsNotAFileIsLeftAlone) {
+    const EmfPicture picture = sample_picture();
+    const QByteArray fifo = QFile::encodeName(path("fifo"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0644), 0);
+    ASSERT_TRUE(QFile::link(path("fifo"), path("link")));
+    for (const QString& name : {QStringLiteral("fifo"), QStringLiteral("link")}) {
+        QString error;
+        EXPECT_FALSE(export_picture(picture, GetParam(), path(name), 96, error));
+        EXPECT_EQ(error.toStdString(), name == u"fifo" ? "not a regular file"
+                                                       : "a symbolic link to something that is not a regular file");
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size(), 2);
+}
+
+// Through a link to a picture, the picture is replaced and the link stays.
+TEST_P(FailedExport, LinkToAPictureReplacesThePicture) {
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("real"));
+    QFile old(path("real/p"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old");
+    old.close();
+    ASSERT_TRUE(QFile::setPermissions(path("real/p"), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    ASSERT_TRUE(QFile::link(path("real/p"), path("link")));
+    QString error;
+    ASSERT_TRUE(export_picture(sample_picture(), GetParam(), path("link"), 96, error)) << error.toStdString();
+    EXPECT_EQ(QFileInfo(path("link")).symLinkTarget(), path("real/p"));
+    EXPECT_GT(read_all(path("real/p")).size(), 3);
+    EXPECT_EQ(QFile::permissions(path("real/p")), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                        QFileDevice::ReadUser | QFileDevice::WriteUser);
+    EXPECT_EQ(QDir(path("real")).entryList(QDir::Files).size(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFormat, FailedExport,

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -353,6 +356,67 @@ TEST(ValidateEmfFile, MissingFileNamesThePath) {
     std::string error;
     EXPECT_FALSE(validate_emf_file("/nonexistent/plotmint/graph.emf", error));
     EXPECT_NE(error.find("/nonexistent/plotmint/graph.emf"), std::string::npos) << error;
+}
+
+// The picture's bytes, but once the first window has been read the file is only `cut` bytes
+// long, or fails outright: another program truncated or lost it while it was checked.
+class ShrinkingSource final : public EmfByteSource {
+public:
+    ShrinkingSource(const std::string& bytes, uint64_t cut, bool fail) : bytes_(bytes), cut_(cut), fail_(fail) {}
+    uint64_t size() const override { return bytes_.size(); }
+    int64_t read_at(uint64_t offset, char* out, size_t size) override {
+        const uint64_t limit = reads_++ == 0 ? bytes_.size() : cut_;
+        if (reads_ > 1 && fail_) {
+            errno = EIO;
+            return -1;
+        }
+        if (offset >= limit) return 0;
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(size, limit - offset));
+        std::memcpy(out, bytes_.data() + offset, n);
+        return static_cast<int64_t>(n);
+    }
+
+private:
+    const std::string& bytes_;
+    uint64_t cut_;
+    bool fail_;
+    int reads_ = 0;
+};
+
+// Text records throughout, so a record that straddles a read window is one whose check
+// reads far past its first 8 bytes.
+std::string text_picture() {
+    MemorySink sink;
+    EmfWriter w(sink, kDefaultDisplay, Rect{0, 0, 14821, 20951});
+    LogFont f;
+    f.height = 40;
+    f.face_name = "Arial";
+    w.select_object(w.create_font(f));
+    for (int i = 0; i < 40000; ++i) w.text_out(i % 900, i % 1300, "Plot AB");
+    EXPECT_TRUE(w.close()) << w.error();
+    return sink.bytes;
+}
+
+// A short read refuses the picture with its reason; it never hands the checks a buffer
+// shorter than the record they read.
+TEST(ValidateEmf, FileThatShrinksWhileCheckedIsRefused) {
+    const std::string bytes = text_picture();
+    ASSERT_GT(bytes.size(), 3u << 20);
+    std::string error;
+    {
+        ShrinkingSource whole(bytes, bytes.size(), false);
+        EXPECT_TRUE(validate_emf(whole, "graph.emf", error)) << error;
+    }
+    for (const uint64_t cut : {uint64_t{1} << 20, (uint64_t{1} << 20) + 1, (uint64_t{2} << 20) + 50,
+                               uint64_t{bytes.size()} - 1, uint64_t{0}}) {
+        ShrinkingSource shrinking(bytes, cut, false);
+        error.clear();
+        EXPECT_FALSE(validate_emf(shrinking, "graph.emf", error)) << cut;
+        EXPECT_EQ(error, "cannot read graph.emf: the file became shorter while it was read") << cut;
+    }
+    ShrinkingSource failing(bytes, bytes.size(), true);
+    EXPECT_FALSE(validate_emf(failing, "graph.emf", error));
+    EXPECT_EQ(error, "cannot read graph.emf: Input/output error");
 }
 
 }  // namespace

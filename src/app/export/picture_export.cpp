@@ -1,5 +1,6 @@
 #include "app/export/picture_export.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
@@ -7,7 +8,6 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 #include <QtGlobal>
@@ -15,36 +15,85 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "app/export/picture_mime.h"
+#include "base/platform.h"
 #include "app/export/qt_canvas.h"
 
 namespace plotmint {
 
 namespace {
 
-QString save_error(const QSaveFile& file) {
-    const QString reason = file.errorString();
-    return reason.isEmpty() ? QStringLiteral("cannot write the file") : reason;
-}
+// An export's file, made the way graph.emf and saved tables are: a temporary beside the
+// file it replaces, renamed over it only when complete, so a failed export leaves what was
+// there. A device, a FIFO or a folder at the path is refused (/dev/null must not become a
+// plain file); a link is followed to a regular file, which is replaced while the link stays.
+// The replaced file's permission bits are kept, and the temporary goes on SIGINT, SIGTERM
+// and SIGHUP.
+class ExportFile {
+public:
+    ~ExportFile() {
+        file_.close();
+        platform::discard_temporary(temp_);
+    }
 
-// Writes through a temporary file beside `path`, so a failed export leaves what was there.
+    bool open(const QString& path, QString& error) {
+        std::string reason;
+        const std::optional<std::string> target =
+            platform::replace_target(QFile::encodeName(path).toStdString(), reason);
+        if (!target) return fail(reason, error);
+        target_ = *target;
+        std::optional<platform::TempFile> temp = platform::create_temporary(target_, reason);
+        if (!temp) return fail(reason, error);
+        temp_ = std::move(*temp);
+        // The descriptor stays ours: commit_temporary syncs and closes it.
+        if (!file_.open(temp_.fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
+            error = device_error();
+            return false;
+        }
+        return true;
+    }
+
+    QIODevice& device() { return file_; }
+
+    bool commit(QString& error) {
+        if (!file_.flush()) {
+            error = device_error();
+            return false;
+        }
+        file_.close();
+        platform::keep_permissions(temp_.fd, target_);
+        std::string reason;
+        if (!platform::commit_temporary(temp_, target_, reason)) return fail(reason, error);
+        return true;
+    }
+
+    QString device_error() const {
+        const QString reason = file_.errorString();
+        return reason.isEmpty() ? QStringLiteral("cannot write the file") : reason;
+    }
+
+private:
+    static bool fail(const std::string& reason, QString& error) {
+        error = QString::fromLocal8Bit(reason.c_str());
+        return false;
+    }
+
+    std::string target_;
+    platform::TempFile temp_;
+    QFile file_;
+};
+
 bool write_whole(const QString& path, const QByteArray& bytes, QString& error) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = save_error(file);
+    ExportFile file;
+    if (!file.open(path, error)) return false;
+    if (file.device().write(bytes) != bytes.size()) {
+        error = file.device_error();
         return false;
     }
-    if (file.write(bytes) != bytes.size()) {
-        error = save_error(file);
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        error = save_error(file);
-        return false;
-    }
-    return true;
+    return file.commit(error);
 }
 
 QSizeF logical_size(const EmfPicture& picture) {
@@ -167,13 +216,10 @@ bool export_svg(const EmfPicture& picture, const QString& path, QString& error) 
 }
 
 bool export_pdf(const EmfPicture& picture, const QString& path, QString& error) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = save_error(file);
-        return false;
-    }
+    ExportFile file;
+    if (!file.open(path, error)) return false;
     {
-        QPdfWriter pdf(&file);
+        QPdfWriter pdf(&file.device());
         pdf.setCreator(QStringLiteral("Plotmint"));
         pdf.setTitle(QStringLiteral("graph"));
         // One page the size of the picture. Pages come in whole points, so the page is rounded
@@ -187,7 +233,6 @@ bool export_pdf(const EmfPicture& picture, const QString& path, QString& error) 
         QPainter painter;
         if (!painter.begin(&pdf)) {
             error = QStringLiteral("cannot start the PDF document");
-            file.cancelWriting();
             return false;
         }
         std::string play_error;
@@ -197,15 +242,10 @@ bool export_pdf(const EmfPicture& picture, const QString& path, QString& error) 
         painter.end();
         if (!played) {
             error = QStringLiteral("cannot play the picture: ") + QString::fromStdString(play_error);
-            file.cancelWriting();
             return false;
         }
     }
-    if (!file.commit()) {
-        error = save_error(file);
-        return false;
-    }
-    return true;
+    return file.commit(error);
 }
 
 bool export_png(const EmfPicture& picture, const QString& path, int dpi, QString& error) {
@@ -235,22 +275,14 @@ bool export_png(const EmfPicture& picture, const QString& path, int dpi, QString
             return false;
         }
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = save_error(file);
-        return false;
-    }
-    QImageWriter writer(&file, "png");
+    ExportFile file;
+    if (!file.open(path, error)) return false;
+    QImageWriter writer(&file.device(), "png");
     if (!writer.write(image)) {
         error = writer.errorString();
-        file.cancelWriting();
         return false;
     }
-    if (!file.commit()) {
-        error = save_error(file);
-        return false;
-    }
-    return true;
+    return file.commit(error);
 }
 
 bool export_picture(const EmfPicture& picture, PictureFormat format, const QString& path, int dpi, QString& error) {

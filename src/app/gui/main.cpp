@@ -5,8 +5,10 @@
 
 #include "app/gui/application.h"
 #include "app/gui/main_window.h"
+#include "base/platform.h"
 
 int main(int argc, char** argv) {
+    plotmint::platform::install_cleanup_handlers();
     plotmint::PlotmintApplication app(argc, argv);
     try {
         QStringList args = QCoreApplication::arguments().mid(1);

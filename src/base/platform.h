@@ -1,0 +1,97 @@
+#pragma once
+// The few operating-system calls the rest of the code needs, behind plain functions, so a
+// port adds one implementation file (src/platform/) instead of conditionals everywhere.
+// Paths are byte strings as the system takes them. Nothing here writes to a log: a failure
+// comes back as a short reason ("not a regular file", or the system's own error text) for
+// the caller to put into its usual message.
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace plotmint::platform {
+
+// ---------------------------------------------------------------------------------------
+// Reading
+
+// Opens an existing regular file for reading without ever waiting: a FIFO, a device, a
+// directory or a socket is refused with "not a regular file" (a FIFO with no writer would
+// otherwise block the open, or the first read, for good). Symbolic links are followed.
+// Returns a descriptor (close-on-exec, blocking again once checked) or -1 with `error` set.
+int open_regular_file(const std::string& path, std::string& error);
+// The same as a stdio stream ("rb"); nullptr with `error` set.
+std::FILE* fopen_regular_file(const std::string& path, std::string& error);
+
+// ---------------------------------------------------------------------------------------
+// File identity
+
+struct FileId {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+// Identity of what `path` names, symbolic links followed; nullopt when it cannot be found.
+std::optional<FileId> file_id(const std::string& path);
+// True when both paths exist and name one file (hard links, symbolic links and different
+// spellings included), e.g. an output that would overwrite its own input.
+bool same_file(const std::string& a, const std::string& b);
+
+// True when `path` exists and, all symbolic links resolved, lies strictly inside `dir`
+// (also resolved). A name planted in a folder that leads out of it answers false.
+bool resolves_inside(const std::string& path, const std::string& dir);
+
+// ---------------------------------------------------------------------------------------
+// Replacing a file
+
+// Where a new file for `path` has to be renamed to, or nullopt with `error` set when `path`
+// exists and is not a regular file (a device such as /dev/null, a FIFO, a directory, a
+// socket). A symbolic link is followed only when it leads to a regular file: the file it
+// leads to is replaced and the link stays. A link to nothing or to anything else is
+// refused, so writing never creates a file where a link points.
+std::optional<std::string> replace_target(const std::string& path, std::string& error);
+
+// A fresh temporary file beside `target`, created exclusively (O_EXCL) with a name no other
+// user can guess: TARGET.plotmint-tmp-PID-RANDOM. The PID lets a later run tell a leftover
+// of a dead process from one being written (see remove_stale_temporaries). The name is
+// registered for removal on SIGINT, SIGTERM and SIGHUP until commit_temporary or
+// discard_temporary. Mode 0666 through the umask, as an ordinary open would create it.
+// Stale temporaries in the folder are removed first.
+struct TempFile {
+    int fd = -1;
+    std::string path;
+    int cleanup_slot = -1;  // where the signal handlers find the name; -1 when not registered
+};
+std::optional<TempFile> create_temporary(const std::string& target, std::string& error);
+
+// Gives the temporary the permission bits (rwx for user, group and others) of the file it
+// is about to replace, when that file exists; a new file keeps what the umask gave it.
+void keep_permissions(int fd, const std::string& target);
+
+// Flushes the temporary to disk and closes it (unless the caller already closed it and set
+// fd to -1), renames it over `target` (a path from replace_target), checking once more that
+// nothing but a regular file has come to stand there, then makes the rename durable. On
+// failure the temporary is removed and `error` gives the reason.
+bool commit_temporary(TempFile& temp, const std::string& target, std::string& error);
+// Closes (if still open) and removes the temporary.
+void discard_temporary(TempFile& temp);
+
+// Removes, in the folder of `target`, the temporaries this program left for any target
+// when the process named in them no longer exists. Another user's or a live process's
+// temporary is never touched; neither is a name of any other shape.
+void remove_stale_temporaries(const std::string& target);
+
+// ---------------------------------------------------------------------------------------
+// Processes and signals
+
+// True unless the process certainly does not exist (a process of another user counts as
+// alive).
+bool process_alive(long pid);
+long current_process_id();
+
+// Installs, once per process, handlers for SIGINT, SIGTERM and SIGHUP that remove every
+// registered temporary and then end the process as the signal would have. A signal the
+// process was started with ignored (nohup) stays ignored. Safe to call more than once.
+void install_cleanup_handlers();
+
+}  // namespace plotmint::platform

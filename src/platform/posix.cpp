@@ -1,0 +1,361 @@
+// The platform functions for Linux and other POSIX systems.
+#include "base/platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string_view>
+
+#include "base/format.h"
+
+namespace plotmint::platform {
+
+namespace {
+
+constexpr std::string_view kTempMarker = ".plotmint-tmp-";
+constexpr size_t kRandomHexDigits = 16;
+
+std::string errno_text(int err) { return std::strerror(err); }
+
+bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
+
+std::string resolved(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> r(::realpath(path.c_str(), nullptr), &std::free);
+    return r ? std::string(r.get()) : std::string();
+}
+
+std::string folder_of(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// ---------------------------------------------------------------------------------------
+// Names the signal handlers remove. A handler may run at any moment, in any thread, so the
+// table is fixed storage and a slot's state says whether its name is complete:
+// 0 free, 1 being filled or emptied, 2 complete.
+
+constexpr int kCleanupSlots = 32;
+
+struct CleanupSlot {
+    std::atomic<int> state{0};
+    char path[PATH_MAX];
+};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handlers read the slot states");
+
+CleanupSlot g_cleanup[kCleanupSlots];
+
+int register_cleanup(const std::string& path) {
+    if (path.size() >= PATH_MAX) return -1;
+    for (int i = 0; i < kCleanupSlots; ++i) {
+        int expected = 0;
+        if (!g_cleanup[i].state.compare_exchange_strong(expected, 1)) continue;
+        std::memcpy(g_cleanup[i].path, path.c_str(), path.size() + 1);
+        g_cleanup[i].state.store(2);
+        return i;
+    }
+    // More temporaries at once than slots: this one is only removed by its owner.
+    return -1;
+}
+
+void unregister_cleanup(int& slot) {
+    if (slot < 0 || slot >= kCleanupSlots) return;
+    g_cleanup[slot].state.store(1);
+    g_cleanup[slot].path[0] = '\0';
+    g_cleanup[slot].state.store(0);
+    slot = -1;
+}
+
+extern "C" void remove_temporaries_and_reraise(int sig) {
+    const int saved = errno;
+    for (auto& slot : g_cleanup)
+        if (slot.state.load() == 2) ::unlink(slot.path);
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    ::sigaction(sig, &dfl, nullptr);
+    // The signal is blocked while its handler runs; it ends the process as soon as the
+    // handler returns.
+    ::raise(sig);
+    errno = saved;
+}
+
+// "NAME.plotmint-tmp-PID-RANDOM": the PID, or 0 when `name` is not of that shape.
+long temporary_owner(std::string_view name) {
+    const size_t at = name.rfind(kTempMarker);
+    if (at == std::string_view::npos || at == 0) return 0;
+    std::string_view rest = name.substr(at + kTempMarker.size());
+    const size_t dash = rest.find('-');
+    if (dash == std::string_view::npos || dash == 0 || dash > 9) return 0;
+    long pid = 0;
+    for (size_t i = 0; i < dash; ++i) {
+        if (rest[i] < '0' || rest[i] > '9') return 0;
+        pid = pid * 10 + (rest[i] - '0');
+    }
+    const std::string_view random = rest.substr(dash + 1);
+    if (random.size() != kRandomHexDigits) return 0;
+    for (const char c : random)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return 0;
+    return pid;
+}
+
+bool random_hex(std::string& out) {
+    unsigned char bytes[kRandomHexDigits / 2];
+    size_t got = 0;
+    while (got < sizeof bytes) {
+        const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        got += static_cast<size_t>(n);
+    }
+    out.clear();
+    for (const unsigned char b : bytes) out += strformat("%02x", b);
+    return true;
+}
+
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+
+void sync_folder(const std::string& dir) {
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return;
+    (void)::fsync(dfd);
+    ::close(dfd);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Reading
+
+int open_regular_file(const std::string& path, std::string& error) {
+    if (has_nul(path)) {
+        error = "the name holds a NUL byte";
+        return -1;
+    }
+    // Looked at before opening too: opening some devices already does something.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error = "not a regular file";
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        error = errno_text(errno);
+        return -1;
+    }
+    // What was opened, which may differ from what was looked at a moment ago.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        error = "not a regular file";
+        return -1;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        error = errno_text(errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::FILE* fopen_regular_file(const std::string& path, std::string& error) {
+    const int fd = open_regular_file(path, error);
+    if (fd < 0) return nullptr;
+    std::FILE* f = ::fdopen(fd, "rb");
+    if (!f) {
+        error = errno_text(errno);
+        ::close(fd);
+    }
+    return f;
+}
+
+// ---------------------------------------------------------------------------------------
+// File identity
+
+std::optional<FileId> file_id(const std::string& path) {
+    struct stat st {};
+    if (has_nul(path) || ::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    const auto ia = file_id(a);
+    const auto ib = file_id(b);
+    return ia && ib && *ia == *ib;
+}
+
+bool resolves_inside(const std::string& path, const std::string& dir) {
+    if (has_nul(path) || has_nul(dir)) return false;
+    const std::string p = resolved(path);
+    const std::string d = resolved(dir);
+    if (p.empty() || d.empty() || p.size() <= d.size() || p.compare(0, d.size(), d) != 0) return false;
+    return d == "/" || p[d.size()] == '/';
+}
+
+// ---------------------------------------------------------------------------------------
+// Replacing a file
+
+std::optional<std::string> replace_target(const std::string& path, std::string& error) {
+    if (has_nul(path)) {
+        error = "the name holds a NUL byte";
+        return std::nullopt;
+    }
+    struct stat st {};
+    // Nothing there yet (or a folder that cannot be looked into): creating the temporary
+    // gives the precise reason if the file cannot be made.
+    if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return path;
+    if (!S_ISLNK(st.st_mode)) {
+        error = "not a regular file";
+        return std::nullopt;
+    }
+    if (::stat(path.c_str(), &st) != 0) {
+        error = "a symbolic link to nothing";
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = "a symbolic link to something that is not a regular file";
+        return std::nullopt;
+    }
+    std::string target = resolved(path);
+    if (target.empty()) {
+        error = errno_text(errno);
+        return std::nullopt;
+    }
+    return target;
+}
+
+std::optional<TempFile> create_temporary(const std::string& target, std::string& error) {
+    remove_stale_temporaries(target);
+    const std::string prefix = strformat("%s%.*s%ld-", target.c_str(), static_cast<int>(kTempMarker.size()),
+                                         kTempMarker.data(), current_process_id());
+    TempFile temp;
+    int err = EEXIST;
+    std::string random;
+    // A clash of 64 random bits means someone can read our random numbers; a few attempts
+    // are enough for the honest case.
+    for (int attempt = 0; attempt < 8 && temp.fd < 0 && err == EEXIST; ++attempt) {
+        if (!random_hex(random)) {
+            err = errno;
+            break;
+        }
+        temp.path = prefix + random;
+        // Registered before it exists: a signal right after the open must find the name.
+        temp.cleanup_slot = register_cleanup(temp.path);
+        temp.fd = ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        err = temp.fd < 0 ? errno : 0;
+        if (temp.fd < 0) unregister_cleanup(temp.cleanup_slot);
+    }
+    if (temp.fd < 0) {
+        error = errno_text(err);
+        return std::nullopt;
+    }
+    return temp;
+}
+
+void keep_permissions(int fd, const std::string& target) {
+    struct stat old {};
+    // Only the rwx bits: a picture or a table that was set-user-ID must not become a new
+    // set-user-ID file owned by whoever saved it.
+    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) (void)::fchmod(fd, old.st_mode & 0777);
+}
+
+bool commit_temporary(TempFile& temp, const std::string& target, std::string& error) {
+    if (temp.fd >= 0) {
+        int err = 0;
+        if (::fsync(temp.fd) != 0) err = errno;
+        if (::close(temp.fd) != 0 && err == 0) err = errno;
+        temp.fd = -1;
+        if (err != 0) {
+            error = errno_text(err);
+            discard_temporary(temp);
+            return false;
+        }
+    }
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error = "not a regular file";
+        discard_temporary(temp);
+        return false;
+    }
+    if (std::rename(temp.path.c_str(), target.c_str()) != 0) {
+        error = errno_text(errno);
+        discard_temporary(temp);
+        return false;
+    }
+    unregister_cleanup(temp.cleanup_slot);
+    temp.path.clear();
+    // A failure here no longer risks the old contents.
+    sync_folder(folder_of(target));
+    return true;
+}
+
+void discard_temporary(TempFile& temp) {
+    if (temp.fd >= 0) ::close(temp.fd);
+    temp.fd = -1;
+    if (!temp.path.empty()) ::unlink(temp.path.c_str());
+    unregister_cleanup(temp.cleanup_slot);
+    temp.path.clear();
+}
+
+void remove_stale_temporaries(const std::string& target) {
+    const std::string dir = folder_of(target);
+    std::unique_ptr<DIR, DirCloser> d(::opendir(dir.c_str()));
+    if (!d) return;
+    const long self = current_process_id();
+    const uid_t me = ::geteuid();
+    while (const dirent* e = ::readdir(d.get())) {
+        const long pid = temporary_owner(e->d_name);
+        if (pid <= 0 || pid == self || process_alive(pid)) continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(d.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(st.st_mode) || st.st_uid != me) continue;
+        (void)::unlinkat(::dirfd(d.get()), e->d_name, 0);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Processes and signals
+
+bool process_alive(long pid) {
+    if (pid <= 0 || pid > static_cast<long>(INT_MAX)) return false;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+long current_process_id() { return static_cast<long>(::getpid()); }
+
+void install_cleanup_handlers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction old {};
+            if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
+            struct sigaction sa {};
+            sa.sa_handler = remove_temporaries_and_reraise;
+            sigemptyset(&sa.sa_mask);
+            // One cleanup at a time: the other two wait until the first has ended the process.
+            sigaddset(&sa.sa_mask, SIGINT);
+            sigaddset(&sa.sa_mask, SIGTERM);
+            sigaddset(&sa.sa_mask, SIGHUP);
+            ::sigaction(sig, &sa, nullptr);
+        }
+    });
+}
+
+}  // namespace plotmint::platform
