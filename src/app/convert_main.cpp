@@ -318,6 +318,23 @@ struct Job {
     std::string graph_file;
     std::string output;
     PictureFormat format = PictureFormat::emf;
+    bool output_named = false;  // -o or --output-dir: graph.emf is not asked for
+};
+
+// A private folder for a metafile nobody asked to keep, removed with everything in it.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(std::string path) : path_(std::move(path)) {}
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    ~ScratchFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
 };
 
 // What a conversion needs besides the options: the shared streams and, for the formats
@@ -380,8 +397,21 @@ bool Converter::convert(const Job& job) {
     if (progress_.enabled()) conversion.set_progress(progress_reporter(job.graph_file));
     conversion.find_color_tables(table_dir_, options_.discovery, show, log_);
 
-    // The other formats are played back from the metafile the run writes where it always does.
-    const std::string metafile = job.format == PictureFormat::emf ? job.output : std::string("graph.emf");
+    // The other formats are played back from a metafile: graph.emf where the window writes it
+    // when no output was named, else a private one, so an export into another folder needs
+    // no writable current folder and leaves no graph.emf behind.
+    std::optional<ScratchFolder> scratch;
+    std::string metafile = job.format == PictureFormat::emf ? job.output : std::string("graph.emf");
+    if (job.format != PictureFormat::emf && job.output_named) {
+        std::string error;
+        const auto folder = platform::make_private_directory(error);
+        if (!folder) {
+            note(strformat("cannot make a private folder for the metafile: %s.", error.c_str()));
+            return false;
+        }
+        scratch.emplace(*folder);
+        metafile = (std::filesystem::path(scratch->path()) / "graph.emf").string();
+    }
     for (const std::string& output : {job.output, metafile}) {
         for (const std::string& input : inputs) {
             std::error_code ec;
@@ -477,6 +507,7 @@ int main(int argc, char** argv) {
         Job job;
         job.graph_file = options.graph_files.front();
         if (options.output) {
+            job.output_named = true;
             job.output = *options.output;
             job.format = options.format.value_or(format_from_path(job.output).value_or(PictureFormat::emf));
         } else {
@@ -500,6 +531,7 @@ int main(int argc, char** argv) {
         job.graph_file = graph_file;
         job.format = options.format.value_or(PictureFormat::emf);
         job.output = output_in_dir(dir, graph_file, job.format);
+        job.output_named = true;
         if (converter.convert(job)) {
             converter.note(strformat("%s: converted to %s", graph_file.c_str(), job.output.c_str()));
         } else {

@@ -14,6 +14,9 @@ namespace plotmint::platform {
 // ---------------------------------------------------------------------------------------
 // Reading
 
+// The reason given for a path that names something other than a regular file.
+inline constexpr const char* kNotARegularFile = "not a regular file";
+
 // Opens an existing regular file for reading without ever waiting: a FIFO, a device, a
 // directory or a socket is refused with "not a regular file" (a FIFO with no writer would
 // otherwise block the open, or the first read, for good). Symbolic links are followed.
@@ -80,6 +83,11 @@ void discard_temporary(TempFile& temp);
 // when the process named in them no longer exists. Another user's or a live process's
 // temporary is never touched; neither is a name of any other shape.
 void remove_stale_temporaries(const std::string& target);
+
+// A new folder in the system's temporary folder that only this user can enter, for files no
+// one else should see or plant (a converter's metafile when the picture goes out in another
+// format). nullopt with `error` set when none can be made.
+std::optional<std::string> make_private_directory(std::string& error);
 
 // ---------------------------------------------------------------------------------------
 // Processes and signals

@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <filesystem>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -152,7 +153,7 @@ int open_regular_file(const std::string& path, std::string& error) {
     // Looked at before opening too: opening some devices already does something.
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        error = "not a regular file";
+        error = kNotARegularFile;
         return -1;
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -163,7 +164,7 @@ int open_regular_file(const std::string& path, std::string& error) {
     // What was opened, which may differ from what was looked at a moment ago.
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        error = "not a regular file";
+        error = kNotARegularFile;
         return -1;
     }
     const int flags = ::fcntl(fd, F_GETFL);
@@ -222,7 +223,7 @@ std::optional<std::string> replace_target(const std::string& path, std::string& 
     // gives the precise reason if the file cannot be made.
     if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return path;
     if (!S_ISLNK(st.st_mode)) {
-        error = "not a regular file";
+        error = kNotARegularFile;
         return std::nullopt;
     }
     if (::stat(path.c_str(), &st) != 0) {
@@ -290,7 +291,7 @@ bool commit_temporary(TempFile& temp, const std::string& target, std::string& er
     }
     struct stat st {};
     if (::lstat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        error = "not a regular file";
+        error = kNotARegularFile;
         discard_temporary(temp);
         return false;
     }
@@ -356,6 +357,19 @@ void install_cleanup_handlers() {
             ::sigaction(sig, &sa, nullptr);
         }
     });
+}
+
+std::optional<std::string> make_private_directory(std::string& error) {
+    std::error_code ec;
+    std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    if (ec) base = "/tmp";
+    std::string name = (base / "plotmint-XXXXXX").string();
+    // mkdtemp picks an unused name and makes the folder 0700 in one step.
+    if (::mkdtemp(name.data()) == nullptr) {
+        error = std::strerror(errno);
+        return std::nullopt;
+    }
+    return name;
 }
 
 }  // namespace plotmint::platform

@@ -1,5 +1,7 @@
 #include "records/record_reader.h"
 
+#include "base/platform.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -214,28 +216,14 @@ void RecordReader::release() {
     cache_.reset();
 }
 
-namespace {
-
-// What a graph file that is not a regular file is, for the message.
-const char* kind_of(mode_t mode) {
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISFIFO(mode)) return "a pipe";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "not a regular file";
-}
-
-}  // namespace
-
 bool RecordReader::open(const std::string& path) {
     close();
     open_error_.clear();
     refused_kind_ = false;
-    // Without O_NONBLOCK a FIFO would block the open until a writer came; only a regular
-    // file can be read in passes, so anything else is refused before a byte is read.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Only a regular file can be read in passes; a FIFO must not even block the open.
+    const int fd = platform::open_regular_file(path, open_error_);
     if (fd < 0) {
-        open_error_ = std::strerror(errno);
+        refused_kind_ = open_error_ == platform::kNotARegularFile;
         return false;
     }
     struct stat st {};
@@ -244,14 +232,6 @@ bool RecordReader::open(const std::string& path) {
         ::close(fd);
         return false;
     }
-    if (!S_ISREG(st.st_mode)) {
-        open_error_ = kind_of(st.st_mode);
-        refused_kind_ = true;
-        ::close(fd);
-        return false;
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     file_ = ::fdopen(fd, "rb");
     if (!file_) {
         open_error_ = std::strerror(errno);

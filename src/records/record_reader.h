@@ -50,8 +50,7 @@ public:
     // still the same, unchanged file, and dropped otherwise.
     // Only a regular file opens: a folder, a pipe or a device is refused, see open_error().
     bool open(const std::string& path);
-    // Why the last open() failed: the system's reason, or what the path is instead of a
-    // regular file ("a folder", "a pipe", "a device", "a socket").
+    // Why the last open() failed, as the system or the platform layer says it.
     const std::string& open_error() const { return open_error_; }
     // The path named something other than a regular file.
     bool refused_kind() const { return refused_kind_; }

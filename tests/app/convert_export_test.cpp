@@ -16,6 +16,7 @@
 #include <QXmlStreamReader>
 #endif
 
+#include "../test_folder.h"
 #include "shell_helpers.h"
 
 namespace fs = std::filesystem;
@@ -56,10 +57,7 @@ const std::string kExamples = std::string(PLOTMINT_SOURCE_DIR) + "/examples/";
 class ConvertExport : public ::testing::Test {
 protected:
     void SetUp() override {
-        // Parametrised tests are named "Name/3"; one folder each, not one inside another.
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        dir_ = fs::temp_directory_path() / ("plotmint_export_" + name);
+        dir_ = plotmint_test::test_folder("plotmint_export_");
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "tables");
         for (const char* t : {"tone-default.ktc", "line-default.klc", "tone-demo.ktc", "line-demo.klc"})

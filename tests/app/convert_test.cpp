@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "../test_folder.h"
 #include "shell_helpers.h"
 
 namespace fs = std::filesystem;
@@ -31,8 +32,7 @@ using plotmint_test::slurp;
 class ConvertTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("plotmint_convert_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        dir_ = plotmint_test::test_folder("plotmint_convert_");
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "tables");
         fs::copy_file(fs::path(PLOTMINT_SOURCE_DIR) / "data/tone-default.ktc", dir_ / "tables/tone-default.ktc");
@@ -231,7 +231,7 @@ INSTANTIATE_TEST_SUITE_P(
         InputCase{"nul_first", std::string("\0\0\0 3 0 0 2 100 200", 20), 1,
                   "graph.g is not a graph file.  nothing is drawn."},
         InputCase{"half_a_record", "3 0 x", 1, "graph.g is not a graph file.  nothing is drawn."},
-        InputCase{"folder", "", 1, "graph.g is a folder, not a graph file."},
+        InputCase{"folder", "", 1, "graph.g is not a regular file.  nothing is drawn."},
         InputCase{"bom_then_graph", "\xEF\xBB\xBF" "3 0 0\n2 100 200\n", 0, "draw finished."},
         // One whole record before the junk is a graph file cut short, drawn as far as it goes.
         InputCase{"record_then_junk", "3 0 0 2 100 200 junk", 0, "draw finished."}),
@@ -291,6 +291,6 @@ TEST_F(ConvertTest, FifoAsTheGraphFileIsRefusedWithoutWaiting) {
     const Outcome r = run({"graph.g"});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(std::find(r.err.begin(), r.err.end(), "graph.g is a pipe, not a graph file."), r.err.end());
+    EXPECT_NE(std::find(r.err.begin(), r.err.end(), "graph.g is not a regular file.  nothing is drawn."), r.err.end());
     EXPECT_EQ(slurp(dir_ / "graph.emf"), "old");
 }

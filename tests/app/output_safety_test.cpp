@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "../test_folder.h"
 #include "shell_helpers.h"
 
 namespace fs = std::filesystem;
@@ -37,8 +38,7 @@ bool is_emf(const std::string& bytes) { return bytes.size() >= 88 && bytes.subst
 class OutputSafety : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("plotmint_output_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = plotmint_test::test_folder("plotmint_output_");
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "tables");
         fs::create_directories(dir_ / "work");

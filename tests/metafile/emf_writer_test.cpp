@@ -1,6 +1,9 @@
+#include "../test_folder.h"
 #include "metafile/emf_writer.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -534,9 +537,7 @@ TEST(EmfWriter, CallsAfterCloseAreIgnored) {
 class FileSinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("plotmint-filesink-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = plotmint_test::test_folder("plotmint-filesink-");
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
     }

@@ -1,5 +1,6 @@
 // The platform seam on the real file system: what may be read, what may be replaced, how
 // temporaries are named, kept and removed.
+#include "../test_folder.h"
 #include "base/platform.h"
 
 #include <gtest/gtest.h>
@@ -27,8 +28,7 @@ namespace {
 class Folder : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("plotmint-platform-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = plotmint_test::test_folder("plotmint-platform-");
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         // Resolved, so paths compare equal to what realpath gives.

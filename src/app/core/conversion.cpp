@@ -67,7 +67,7 @@ DrawRunResult Conversion::run(const Settings& settings, const PictureTarget& tar
     if (!open_source()) {
         log.log_line("Cannot open file.");
         if (reader_->refused_kind())
-            log.log_line(strformat("%s is %s, not a graph file.", graph_file_.c_str(), reader_->open_error().c_str()));
+            log.log_line(strformat("%s is not a regular file.  nothing is drawn.", graph_file_.c_str()));
         return result;
     }
     // Writing the picture over the graph file would destroy the drawing it comes from.
