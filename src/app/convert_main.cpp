@@ -57,9 +57,17 @@ constexpr const char* kUsage =
     "                           --format, in the current directory); an extension .emf,\n"
     "                           .svg, .pdf or .png chooses the format, any other means EMF\n"
     "  -f, --format FORMAT      emf, svg, pdf or png, whatever the extension of the output\n"
-    "      --dpi N              resolution of a PNG in dots per inch of the picture's\n"
-    "                           physical size, 1 to {MAXDPI} (default: {DPI}, about one pixel\n"
-    "                           per graph unit with the default --display)\n"
+    "      --width PX           width of a PNG in pixels; alone, the height follows the\n"
+    "                           picture's aspect\n"
+    "      --height PX          height of a PNG in pixels; with --width, the PNG fits inside\n"
+    "                           both, aspect kept (default: the longest side {LONGEST} pixels)\n"
+    "      --dpi N              instead of a size, a PNG of the picture's physical size at\n"
+    "                           N dots per inch, 1 to {MAXDPI} (300 for print; {DPI} is about\n"
+    "                           one pixel per graph unit with the default --display)\n"
+    "                           A PNG may have up to {MAXSIDE} pixels a side; it is drawn a\n"
+    "                           band of rows at a time, so its pixels take at most {BANDMB} MB\n"
+    "                           of memory whatever its size; it records its resolution, so\n"
+    "                           it prints at the picture's physical size\n"
     "  -d, --output-dir DIR     convert each GRAPH_FILE into DIR/NAME.FORMAT, NAME being the\n"
     "                           graph file's name without its extension; each starts from\n"
     "                           the start-up tables, as separate runs would; DIR is created\n"
@@ -123,6 +131,9 @@ std::string usage_text() {
         {"{HERSHEY}", strformat("%d", static_cast<int>(d.hershey))},
         {"{MAXDPI}", strformat("%d", kMaxPngDpi)},
         {"{DPI}", strformat("%d", kDefaultPngDpi)},
+        {"{LONGEST}", strformat("%d", kDefaultPngLongestSide)},
+        {"{MAXSIDE}", strformat("%d", kMaxPngSide)},
+        {"{BANDMB}", strformat("%lld", kPngBandBytes >> 20)},
     };
     std::string text = kUsage;
     for (const auto& [key, value] : fields)
@@ -135,7 +146,8 @@ struct Options {
     std::vector<std::string> graph_files;
     std::optional<std::string> output, output_dir;
     std::optional<PictureFormat> format;
-    int dpi = kDefaultPngDpi;
+    // PNG size: at most one of a resolution or a box.
+    std::optional<int> dpi, width, height;
     bool quiet = false;
     std::optional<std::string> tone, line, table_dir;
     bool discovery = true;
@@ -175,10 +187,11 @@ int32_t parse_choice(const std::string& option, const std::string& text) {
     throw UsageError{strformat("%s: '%s' is not 0, 1 or 2", option.c_str(), text.c_str())};
 }
 
-int parse_dpi(const std::string& option, const std::string& text) {
+// A whole number from 1 to `max`: a resolution or a side in pixels.
+int parse_positive(const std::string& option, const std::string& text, int max) {
     const auto p = parse_int_at(text, 0);
-    if (!p || p->end != text.size() || text.empty() || text[0] == ' ' || p->value < 1 || p->value > kMaxPngDpi)
-        throw UsageError{strformat("%s: '%s' is not a whole number from 1 to %d", option.c_str(), text.c_str(), kMaxPngDpi)};
+    if (!p || p->end != text.size() || text.empty() || text[0] == ' ' || p->value < 1 || p->value > max)
+        throw UsageError{strformat("%s: '%s' is not a whole number from 1 to %d", option.c_str(), text.c_str(), max)};
     return p->value;
 }
 
@@ -238,7 +251,11 @@ Options parse_options(int argc, char** argv, bool& exit_now) {
             o.format = format_from_name(name);
             if (!o.format) throw UsageError{strformat("%s: '%s' is not emf, svg, pdf or png", arg.c_str(), name.c_str())};
         } else if (arg == "--dpi") {
-            o.dpi = parse_dpi(arg, need());
+            o.dpi = parse_positive(arg, need(), kMaxPngDpi);
+        } else if (arg == "--width") {
+            o.width = parse_positive(arg, need(), kMaxPngSide);
+        } else if (arg == "--height") {
+            o.height = parse_positive(arg, need(), kMaxPngSide);
         } else if (arg == "-q" || arg == "--quiet") {
             flag();
             o.quiet = true;
@@ -269,6 +286,11 @@ Options parse_options(int argc, char** argv, bool& exit_now) {
             throw UsageError{strformat("unknown option '%s'", argv[i])};
         }
     }
+
+    // A resolution sets the size; a box as well would contradict it or be ignored.
+    if (o.dpi && (o.width || o.height))
+        throw UsageError{strformat("--dpi cannot be used with %s; give either a resolution or a size",
+                                   o.width ? "--width" : "--height")};
 
     if (o.output_dir) {
         if (o.output) throw UsageError{"--output and --output-dir cannot be used together"};
@@ -422,7 +444,9 @@ bool Converter::write_picture(const Job& job, const EmfPicture& picture) {
         std::setlocale(LC_NUMERIC, "C");
     }
     QString error;
-    if (export_picture(picture, job.format, QFile::decodeName(job.output.c_str()), options_.dpi, error)) return true;
+    const PngSizing sizing = options_.dpi ? PngSizing::at_dpi(*options_.dpi)
+                                          : PngSizing::fit(options_.width.value_or(0), options_.height.value_or(0));
+    if (export_picture(picture, job.format, QFile::decodeName(job.output.c_str()), sizing, error)) return true;
     note(strformat("%s: cannot write the %s picture: %s.", job.output.c_str(),
                    QString::fromLatin1(format_extension(job.format)).toUpper().toLatin1().constData(),
                    error.toLocal8Bit().constData()));

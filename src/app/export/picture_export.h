@@ -27,10 +27,6 @@ struct PixelSize {
 std::optional<PixelSize> png_size(const EmfPicture& picture, int dpi);
 std::optional<PixelSize> png_size(const EmfPicture& picture, const PngSizing& sizing);
 
-// A PNG is drawn a band of rows at a time and each band streamed into the file, so an image
-// takes no more memory than this, whatever its size.
-inline constexpr long long kPngBandBytes = 32LL << 20;
-
 // The canvas places text a character at a time (each at its recorded advance), which an SVG
 // generator writes as one <text> element per character. This joins each run of such
 // elements (same attributes but x, side by side) into one <text> with a list of x positions,

@@ -18,6 +18,9 @@ inline constexpr int kMaxPngDpi = 4800;
 inline constexpr int kDefaultPngLongestSide = 2000;
 // The painter's coordinates end at 32767 pixels, so neither side may be longer.
 inline constexpr int kMaxPngSide = 32767;
+// A PNG is drawn a band of rows at a time and each band streamed into the file, so an image
+// takes no more memory than this, whatever its size.
+inline constexpr long long kPngBandBytes = 32LL << 20;
 
 // How large a PNG is asked to be. With `dpi` set, the picture's physical size at that
 // resolution; otherwise fitted, aspect kept, into `width` x `height` pixels, where 0 leaves
