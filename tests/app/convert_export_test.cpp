@@ -403,7 +403,7 @@ TEST_F(ConvertExport, HelpNamesEveryOptionTheManPageDescribes) {
     std::string man = slurp(fs::path(PLOTMINT_SOURCE_DIR) / "packaging/man/plotmint-convert.1");
     // troff writes a hyphen of an option as "\-".
     for (size_t p; (p = man.find("\\-")) != std::string::npos;) man.replace(p, 2, 1, '-');
-    for (const char* option : {"--output", "--format", "--dpi", "--width", "--height", "--output-dir", "--quiet", "--tone", "--line",
+    for (const char* option : {"--output", "--format", "--dpi", "--width", "--height", "--output-dir", "--quiet", "--watch", "--tone", "--line",
                                "--table-dir", "--no-discovery", "--widths", "--vhline", "--vhline-pen", "--hershey",
                                "--display", "--help", "--version"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option << " is missing from --help";
