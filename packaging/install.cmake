@@ -87,10 +87,10 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fontconfig, fonts-liberation2, fonts-urw-base35, fonts-noto-cjk")
 find_program(PLOTMINT_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(PLOTMINT_DPKG_SHLIBDEPS)
-  # The shared libraries the programs link (Qt, libUEMF, the C++ runtime) become dependencies.
+  # The shared libraries the programs link (Qt, libUEMF, libpng, the C++ runtime) become dependencies.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libqt6core6, libqt6gui6, libqt6widgets6, libqt6svg6, libuemf0")
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libqt6core6, libqt6gui6, libqt6widgets6, libqt6svg6, libuemf0, libpng16-16")
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PLOTMINT_PACKAGING_DIR}/debian/postinst ${PLOTMINT_PACKAGING_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git python3 python3-fonttools
   libuemf-dev libgtest-dev libgmock-dev
-  qt6-base-dev qt6-svg-dev libgl-dev
+  qt6-base-dev qt6-svg-dev libgl-dev libpng-dev
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n
   clang libclang-rt-14-dev
   fontconfig fonts-liberation2 fonts-urw-base35 fonts-noto-cjk

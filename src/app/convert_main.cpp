@@ -1,9 +1,13 @@
 // plotmint-convert: the window's start-up and one draw run per graph file, driven by options;
 // the picture is then written as EMF, SVG, PDF or PNG.
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -58,14 +62,29 @@ constexpr const char* kUsage =
     "                           --format, in the current directory); an extension .emf,\n"
     "                           .svg, .pdf or .png chooses the format, any other means EMF\n"
     "  -f, --format FORMAT      emf, svg, pdf or png, whatever the extension of the output\n"
-    "      --dpi N              resolution of a PNG in dots per inch of the picture's\n"
-    "                           physical size, 1 to {MAXDPI} (default: {DPI}, about one pixel\n"
-    "                           per graph unit with the default --display)\n"
+    "      --width PX           width of a PNG in pixels; alone, the height follows the\n"
+    "                           picture's aspect\n"
+    "      --height PX          height of a PNG in pixels; with --width, the PNG fits inside\n"
+    "                           both, aspect kept (default: the longest side {LONGEST} pixels)\n"
+    "      --dpi N              instead of a size, a PNG of the picture's physical size at\n"
+    "                           N dots per inch, 1 to {MAXDPI} (300 for print; {DPI} is about\n"
+    "                           one pixel per graph unit with the default --display)\n"
+    "                           A PNG may have up to {MAXSIDE} pixels a side; it is drawn a\n"
+    "                           band of rows at a time, so its pixels take at most {BANDMB} MB\n"
+    "                           of memory whatever its size; it records its resolution, so\n"
+    "                           it prints at the picture's physical size\n"
     "  -d, --output-dir DIR     convert each GRAPH_FILE into DIR/NAME.FORMAT, NAME being the\n"
     "                           graph file's name without its extension; each starts from\n"
     "                           the start-up tables, as separate runs would; DIR is created\n"
     "                           when missing\n"
     "  -q, --quiet              show no progress line on a terminal\n"
+    "      --watch              after converting, keep running and convert again whenever a\n"
+    "                           graph file changes on disk (written, or replaced under its\n"
+    "                           name) and is then left alone for {SETTLE} ms, so a burst of\n"
+    "                           writes gives one picture; with --output-dir each file is\n"
+    "                           watched and only a changed one converted; a file that is\n"
+    "                           removed is converted when it is back; stop with Ctrl-C or\n"
+    "                           SIGTERM, which let a conversion under way finish\n"
     "\n"
     "Drawing:\n"
     "      --tone FILE          tone table shown at start-up (default:\n"
@@ -103,12 +122,19 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 when every picture was drawn, read back and written; 1 when a run\n"
     "stopped, a drawing was abandoned, or a picture could not be read back or written;\n"
-    "2 for a usage error.\n"
+    "2 for a usage error. With --watch, the status is that of each graph file's last\n"
+    "conversion.\n"
     "\n"
     "Examples:\n"
     "  plotmint-convert examples/graph.g -o graph.pdf\n"
     "  plotmint-convert --dpi 300 -o graph.png examples/graph.g\n"
     "  plotmint-convert --output-dir out --format svg a.g b.g c.g\n";
+
+// How long a changed graph file must stay unchanged before it is converted again, and how
+// often the files are looked at. A writer's burst of writes, or a save by writing a new file
+// and renaming it over the old, settles well within this.
+constexpr std::chrono::milliseconds kWatchSettle{300};
+constexpr std::chrono::milliseconds kWatchPoll{100};
 
 // The help text with the defaults filled in from where they are defined.
 std::string usage_text() {
@@ -124,6 +150,10 @@ std::string usage_text() {
         {"{HERSHEY}", strformat("%d", static_cast<int>(d.hershey))},
         {"{MAXDPI}", strformat("%d", kMaxPngDpi)},
         {"{DPI}", strformat("%d", kDefaultPngDpi)},
+        {"{LONGEST}", strformat("%d", kDefaultPngLongestSide)},
+        {"{MAXSIDE}", strformat("%d", kMaxPngSide)},
+        {"{BANDMB}", strformat("%lld", kPngBandBytes >> 20)},
+        {"{SETTLE}", strformat("%lld", static_cast<long long>(kWatchSettle.count()))},
     };
     std::string text = kUsage;
     for (const auto& [key, value] : fields)
@@ -136,8 +166,10 @@ struct Options {
     std::vector<std::string> graph_files;
     std::optional<std::string> output, output_dir;
     std::optional<PictureFormat> format;
-    int dpi = kDefaultPngDpi;
+    // PNG size: at most one of a resolution or a box.
+    std::optional<int> dpi, width, height;
     bool quiet = false;
+    bool watch = false;
     std::optional<std::string> tone, line, table_dir;
     bool discovery = true;
     // Pen widths, line modes and the display; the tables come from the files at each run.
@@ -176,10 +208,11 @@ int32_t parse_choice(const std::string& option, const std::string& text) {
     throw UsageError{strformat("%s: '%s' is not 0, 1 or 2", option.c_str(), text.c_str())};
 }
 
-int parse_dpi(const std::string& option, const std::string& text) {
+// A whole number from 1 to `max`: a resolution or a side in pixels.
+int parse_positive(const std::string& option, const std::string& text, int max) {
     const auto p = parse_int_at(text, 0);
-    if (!p || p->end != text.size() || text.empty() || text[0] == ' ' || p->value < 1 || p->value > kMaxPngDpi)
-        throw UsageError{strformat("%s: '%s' is not a whole number from 1 to %d", option.c_str(), text.c_str(), kMaxPngDpi)};
+    if (!p || p->end != text.size() || text.empty() || text[0] == ' ' || p->value < 1 || p->value > max)
+        throw UsageError{strformat("%s: '%s' is not a whole number from 1 to %d", option.c_str(), text.c_str(), max)};
     return p->value;
 }
 
@@ -239,7 +272,14 @@ Options parse_options(int argc, char** argv, bool& exit_now) {
             o.format = format_from_name(name);
             if (!o.format) throw UsageError{strformat("%s: '%s' is not emf, svg, pdf or png", arg.c_str(), name.c_str())};
         } else if (arg == "--dpi") {
-            o.dpi = parse_dpi(arg, need());
+            o.dpi = parse_positive(arg, need(), kMaxPngDpi);
+        } else if (arg == "--width") {
+            o.width = parse_positive(arg, need(), kMaxPngSide);
+        } else if (arg == "--height") {
+            o.height = parse_positive(arg, need(), kMaxPngSide);
+        } else if (arg == "--watch") {
+            flag();
+            o.watch = true;
         } else if (arg == "-q" || arg == "--quiet") {
             flag();
             o.quiet = true;
@@ -270,6 +310,11 @@ Options parse_options(int argc, char** argv, bool& exit_now) {
             throw UsageError{strformat("unknown option '%s'", argv[i])};
         }
     }
+
+    // A resolution sets the size; a box as well would contradict it or be ignored.
+    if (o.dpi && (o.width || o.height))
+        throw UsageError{strformat("--dpi cannot be used with %s; give either a resolution or a size",
+                                   o.width ? "--width" : "--height")};
 
     if (o.output_dir) {
         if (o.output) throw UsageError{"--output and --output-dir cannot be used together"};
@@ -321,20 +366,28 @@ struct Job {
     bool output_named = false;  // -o or --output-dir: graph.emf is not asked for
 };
 
-// A private folder for a metafile nobody asked to keep, removed with everything in it.
+// A private folder for a metafile nobody asked to keep, removed with the metafile when the
+// conversion ends, and by the cleanup handlers when a signal ends it first.
 class ScratchFolder {
 public:
-    explicit ScratchFolder(std::string path) : path_(std::move(path)) {}
+    explicit ScratchFolder(std::string path)
+        : path_(std::move(path)),
+          metafile_((std::filesystem::path(path_) / "graph.emf").string()),
+          folder_slot_(platform::register_removal(path_)),
+          metafile_slot_(platform::register_removal(metafile_)) {}
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     ~ScratchFolder() {
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);
+        platform::unregister_removal(metafile_slot_);
+        platform::unregister_removal(folder_slot_);
     }
-    const std::string& path() const { return path_; }
+    const std::string& metafile() const { return metafile_; }
 
 private:
-    std::string path_;
+    std::string path_, metafile_;
+    int folder_slot_, metafile_slot_;
 };
 
 // What a conversion needs besides the options: the shared streams and, for the formats
@@ -410,7 +463,7 @@ bool Converter::convert(const Job& job) {
             return false;
         }
         scratch.emplace(*folder);
-        metafile = (std::filesystem::path(scratch->path()) / "graph.emf").string();
+        metafile = scratch->metafile();
     }
     for (const std::string& output : {job.output, metafile}) {
         for (const std::string& input : inputs) {
@@ -473,7 +526,9 @@ bool Converter::write_picture(const Job& job, const EmfPicture& picture) {
         std::setlocale(LC_NUMERIC, "C");
     }
     QString error;
-    if (export_picture(picture, job.format, QFile::decodeName(job.output.c_str()), options_.dpi, error)) return true;
+    const PngSizing sizing = options_.dpi ? PngSizing::at_dpi(*options_.dpi)
+                                          : PngSizing::fit(options_.width.value_or(0), options_.height.value_or(0));
+    if (export_picture(picture, job.format, QFile::decodeName(job.output.c_str()), sizing, error)) return true;
     note(strformat("%s: cannot write the %s picture: %s.", job.output.c_str(),
                    QString::fromLatin1(format_extension(job.format)).toUpper().toLatin1().constData(),
                    error.toLocal8Bit().constData()));
@@ -483,6 +538,102 @@ bool Converter::write_picture(const Job& job, const EmfPicture& picture) {
     note(strformat("%s: this plotmint-convert was built without SVG, PDF and PNG output.", job.output.c_str()));
     return false;
 #endif
+}
+
+}  // namespace
+
+namespace {
+
+// What a watched file looks like from outside: another file put in its place, a write, or
+// a removal each change some of it.
+struct FileState {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    long long mtime_ns = 0;
+    bool operator==(const FileState&) const = default;
+};
+
+FileState file_state(const std::string& path) {
+    struct stat st{};
+    // By name, so a file renamed over the watched one is the one looked at from then on.
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return FileState{true, st.st_dev, st.st_ino, st.st_size,
+                     static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+extern "C" void request_stop(int) { stop_requested = 1; }
+
+// SIGINT and SIGTERM end the watch once the conversion under way is done, so no picture is
+// left half written; the handler is then reset, so a second one ends the program at once.
+void catch_stop_signals() {
+    struct sigaction action{};
+    action.sa_handler = request_stop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+void sleep_for(std::chrono::milliseconds time) {
+    timespec t{static_cast<time_t>(time.count() / 1000), static_cast<long>(time.count() % 1000) * 1000000L};
+    // A signal cuts the sleep short, which is what a stop wants.
+    ::nanosleep(&t, nullptr);
+}
+
+// Converts each job; with several (an --output-dir run) each gets its outcome line.
+// Returns whether each was converted.
+bool convert_jobs(Converter& converter, const std::vector<Job>& jobs, bool outcome_lines) {
+    bool all = true;
+    for (const Job& job : jobs) {
+        const bool converted = converter.convert(job);
+        if (outcome_lines)
+            converter.note(converted ? strformat("%s: converted to %s", job.graph_file.c_str(), job.output.c_str())
+                                     : strformat("%s: failed", job.graph_file.c_str()));
+        all = all && converted;
+    }
+    return all;
+}
+
+// Converts every job, then again each one whose graph file changed and settled, until a stop
+// is asked for. The exit status follows each file's last conversion.
+int watch(Converter& converter, const std::vector<Job>& jobs, bool outcome_lines) {
+    using clock = std::chrono::steady_clock;
+    catch_stop_signals();
+    struct Watched {
+        FileState converted;  // as it was just before its last conversion
+        FileState seen;
+        clock::time_point seen_since;
+        bool ok = false;
+    };
+    std::vector<Watched> files(jobs.size());
+    for (size_t i = 0; i < jobs.size() && !stop_requested; ++i) {
+        files[i].converted = files[i].seen = file_state(jobs[i].graph_file);
+        files[i].seen_since = clock::now();
+        files[i].ok = convert_jobs(converter, {jobs[i]}, outcome_lines);
+    }
+    while (!stop_requested) {
+        sleep_for(kWatchPoll);
+        for (size_t i = 0; i < jobs.size() && !stop_requested; ++i) {
+            Watched& f = files[i];
+            const FileState now = file_state(jobs[i].graph_file);
+            const auto at = clock::now();
+            if (now != f.seen) {
+                f.seen = now;
+                f.seen_since = at;
+            }
+            // The state is taken before the conversion, so a write during it is seen next time.
+            if (f.seen == f.converted || !f.seen.exists || at - f.seen_since < kWatchSettle) continue;
+            f.converted = f.seen;
+            f.ok = convert_jobs(converter, {jobs[i]}, outcome_lines);
+        }
+    }
+    for (const Watched& f : files)
+        if (!f.ok) return 1;
+    return 0;
 }
 
 }  // namespace
@@ -503,6 +654,7 @@ int main(int argc, char** argv) {
     const std::string table_dir = options.table_dir ? *options.table_dir : table_directory(program_directory(argv[0]));
     Converter converter(options, table_dir);
 
+    std::vector<Job> jobs;
     if (!options.output_dir) {
         Job job;
         job.graph_file = options.graph_files.front();
@@ -514,30 +666,26 @@ int main(int argc, char** argv) {
             job.format = options.format.value_or(PictureFormat::emf);
             job.output = std::string("graph.") + format_extension(job.format);
         }
-        return converter.convert(job) ? 0 : 1;
-    }
-
-    const std::string& dir = *options.output_dir;
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec || !std::filesystem::is_directory(dir)) {
-        converter.note(strformat("%s: cannot make the output folder: %s.", dir.c_str(),
-                                 ec ? ec.message().c_str() : "a file of that name is in the way"));
-        return 1;
-    }
-    int failed = 0;
-    for (const std::string& graph_file : options.graph_files) {
-        Job job;
-        job.graph_file = graph_file;
-        job.format = options.format.value_or(PictureFormat::emf);
-        job.output = output_in_dir(dir, graph_file, job.format);
-        job.output_named = true;
-        if (converter.convert(job)) {
-            converter.note(strformat("%s: converted to %s", graph_file.c_str(), job.output.c_str()));
-        } else {
-            converter.note(strformat("%s: failed", graph_file.c_str()));
-            ++failed;
+        jobs.push_back(job);
+    } else {
+        const std::string& dir = *options.output_dir;
+        std::error_code ec;
+        std::filesystem::create_directories(dir, ec);
+        if (ec || !std::filesystem::is_directory(dir)) {
+            converter.note(strformat("%s: cannot make the output folder: %s.", dir.c_str(),
+                                     ec ? ec.message().c_str() : "a file of that name is in the way"));
+            return 1;
+        }
+        for (const std::string& graph_file : options.graph_files) {
+            Job job;
+            job.graph_file = graph_file;
+            job.format = options.format.value_or(PictureFormat::emf);
+            job.output = output_in_dir(dir, graph_file, job.format);
+            job.output_named = true;
+            jobs.push_back(job);
         }
     }
-    return failed == 0 ? 0 : 1;
+    const bool outcome_lines = options.output_dir.has_value();
+    if (options.watch) return watch(converter, jobs, outcome_lines);
+    return convert_jobs(converter, jobs, outcome_lines) ? 0 : 1;
 }

@@ -84,6 +84,12 @@ void discard_temporary(TempFile& temp);
 // temporary is never touched; neither is a name of any other shape.
 void remove_stale_temporaries(const std::string& target);
 
+// Names the cleanup handlers remove on SIGINT, SIGTERM and SIGHUP (files first, then
+// folders, which must be empty by then), for files and folders a run makes outside
+// create_temporary. Returns a slot for unregister_removal, or -1 when all are taken.
+int register_removal(const std::string& path);
+void unregister_removal(int& slot);
+
 // A new folder in the system's temporary folder that only this user can enter, for files no
 // one else should see or plant (a converter's metafile when the picture goes out in another
 // format). nullopt with `error` set when none can be made.

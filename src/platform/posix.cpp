@@ -84,6 +84,9 @@ extern "C" void remove_temporaries_and_reraise(int sig) {
     const int saved = errno;
     for (auto& slot : g_cleanup)
         if (slot.state.load() == 2) ::unlink(slot.path);
+    // Then the folders, now that the files in them are gone.
+    for (auto& slot : g_cleanup)
+        if (slot.state.load() == 2) ::rmdir(slot.path);
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
     sigemptyset(&dfl.sa_mask);
@@ -371,5 +374,8 @@ std::optional<std::string> make_private_directory(std::string& error) {
     }
     return name;
 }
+
+int register_removal(const std::string& path) { return register_cleanup(path); }
+void unregister_removal(int& slot) { unregister_cleanup(slot); }
 
 }  // namespace plotmint::platform

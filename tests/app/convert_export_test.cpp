@@ -114,8 +114,14 @@ TEST_P(FormatChoice, ExtensionOrFormatPicksWhatIsWrittenAndTheLogStaysTheSame) {
     // Every format is played from the same metafile, which the run writes as it always does.
     EXPECT_EQ(r.err, emf.err);
     EXPECT_EQ(kind(file(GetParam().written)), GetParam().kind);
-    if (GetParam().kind != "emf" || GetParam().written == "graph.emf") {
+    // graph.emf is written where the window writes it only when no output was named; a
+    // named picture in another format is played from a private metafile.
+    const bool named = std::find(args.begin(), args.end(), "-o") != args.end() ||
+                       std::any_of(args.begin(), args.end(), [](const std::string& a) { return a.rfind("--output=", 0) == 0; });
+    if (!named) {
         EXPECT_EQ(file("graph.emf"), reference);
+    } else if (GetParam().written != "graph.emf") {
+        EXPECT_FALSE(fs::exists(dir_ / "graph.emf"));
     }
 }
 
@@ -133,8 +139,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ConvertExport, DpiSetsThePngSizeFromThePicturesPhysicalSize) {
     write("g.g", kSquare);
     ASSERT_EQ(run({"--no-discovery", "g.g", "-o", "a.png"}).status, 0);
+    ASSERT_EQ(run({"--no-discovery", "g.g", "-o", "a.emf"}).status, 0);
     // rclFrame of the metafile, in hundredths of a millimetre.
-    const std::string emf = file("graph.emf");
+    const std::string emf = file("a.emf");
     const double w_mm = (le32(emf, 32) - le32(emf, 24)) / 100.0, h_mm = (le32(emf, 36) - le32(emf, 28)) / 100.0;
     for (int dpi : {96, 30, 7}) {
         const std::string name = std::string("d").append(std::to_string(dpi)).append(".png");
@@ -148,17 +155,93 @@ TEST_F(ConvertExport, DpiSetsThePngSizeFromThePicturesPhysicalSize) {
         ASSERT_NE(phys, std::string::npos);
         EXPECT_NEAR(be32(png, phys + 4), dpi / 0.0254, 1.0);
     }
-    EXPECT_EQ(file("a.png"), file("d96.png"));  // 96 dpi unless told
+    // Without a resolution the size is not physical: the default PNG is fitted.
+    EXPECT_NE(file("a.png"), file("d96.png"));
+}
+
+struct PngSizeCase {
+    std::vector<std::string> args;
+    int width, height;  // 0: follows the other side by the aspect of the default PNG
+};
+
+class PngSizeOptions : public ConvertExport, public ::testing::WithParamInterface<PngSizeCase> {};
+
+TEST_P(PngSizeOptions, FitTheBoxKeepingTheAspect) {
+    write("g.g", kSquare);
+    // The square's picture is taller than wide, so by default its height is 2000.
+    ASSERT_EQ(run({"--no-discovery", "g.g", "-o", "default.png"}).status, 0);
+    const std::string reference = file("default.png");
+    ASSERT_EQ(kind(reference), "png");
+    const double w0 = be32(reference, 16), h0 = be32(reference, 20);
+    ASSERT_EQ(h0, 2000);
+    ASSERT_LT(w0, 2000);
+
+    std::vector<std::string> args{"--no-discovery", "g.g", "-o", "sized.png"};
+    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+    const Outcome r = run(args);
+    ASSERT_EQ(r.status, 0) << r.raw_err;
+    const std::string png = file("sized.png");
+    ASSERT_EQ(kind(png), "png");
+    const double w = be32(png, 16), h = be32(png, 20);
+    if (GetParam().width != 0) {
+        EXPECT_EQ(w, GetParam().width);
+    } else {
+        EXPECT_NEAR(w, h * w0 / h0, 1.0);
+    }
+    if (GetParam().height != 0) {
+        EXPECT_EQ(h, GetParam().height);
+    } else {
+        EXPECT_NEAR(h, w * h0 / w0, 1.0);
+    }
+    // The fitted PNG still prints at the picture's physical size: its resolution is the same
+    // share of the default's as its width.
+    const size_t phys = png.find("pHYs"), phys0 = reference.find("pHYs");
+    ASSERT_NE(phys, std::string::npos);
+    ASSERT_NE(phys0, std::string::npos);
+    EXPECT_NEAR(be32(png, phys + 4) / double(be32(reference, phys0 + 4)), w / w0, 0.01);
+    if (GetParam().args.size() == 4 && GetParam().args[1] == "2000") {
+        EXPECT_EQ(png, reference) << "the default is not the longest side 2000";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Worked, PngSizeOptions,
+    ::testing::Values(PngSizeCase{{"--width", "640"}, 640, 0}, PngSizeCase{{"--height=480"}, 0, 480},
+                      // Both: the height limits this tall picture; the width only bounds it.
+                      PngSizeCase{{"--width", "1000", "--height", "500"}, 0, 500},
+                      // A wide box around it: the width limits.
+                      PngSizeCase{{"--width", "100", "--height", "5000"}, 100, 0},
+                      PngSizeCase{{"--height", "2000", "--width", "2000"}, 0, 2000}));
+
+TEST_F(ConvertExport, Dpi300IsThePhysicalSizeInPrint) {
+    write("g.g", kSquare);
+    // A display of ten times the pixels makes the picture a tenth the size, so the PNG is quick.
+    ASSERT_EQ(run({"--no-discovery", "g.g", "--display", "527,296,19200,10800", "--dpi", "300", "-o", "print.png"}).status,
+              0);
+    ASSERT_EQ(run({"--no-discovery", "g.g", "--display", "527,296,19200,10800", "-o", "print.emf"}).status, 0);
+    const std::string emf = file("print.emf");
+    const double w_mm = (le32(emf, 32) - le32(emf, 24)) / 100.0, h_mm = (le32(emf, 36) - le32(emf, 28)) / 100.0;
+    const std::string png = file("print.png");
+    ASSERT_EQ(kind(png), "png");
+    ASSERT_GT(w_mm, 50);
+    EXPECT_NEAR(be32(png, 16), w_mm / 25.4 * 300, 0.51);
+    EXPECT_NEAR(be32(png, 20), h_mm / 25.4 * 300, 0.51);
+    const size_t phys = png.find("pHYs");
+    ASSERT_NE(phys, std::string::npos);
+    EXPECT_EQ(be32(png, phys + 4), 11811u);  // 300 dpi
+    EXPECT_EQ(be32(png, phys + 8), 11811u);
+    EXPECT_EQ(png[phys + 12], 1) << "the unit is not the metre";
 }
 
 TEST_F(ConvertExport, ImageTooLargeFailsNamingTheFileAndKeepsTheMetafile) {
     write("g.g", kSquare);
-    const Outcome r = run({"--no-discovery", "g.g", "--dpi", "4800", "-o", "big.png"});
+    // No output named: graph.emf is written where the window writes it, and stays.
+    const Outcome r = run({"--no-discovery", "g.g", "--dpi", "4800", "--format", "png"});
     EXPECT_EQ(r.status, 1);
     ASSERT_FALSE(r.err.empty());
-    EXPECT_EQ(r.err.back().rfind("plotmint-convert: big.png: cannot write the PNG picture: ", 0), 0u) << r.err.back();
+    EXPECT_EQ(r.err.back().rfind("plotmint-convert: graph.png: cannot write the PNG picture: ", 0), 0u) << r.err.back();
     EXPECT_NE(r.err.back().find("too large"), std::string::npos);
-    EXPECT_FALSE(fs::exists(dir_ / "big.png"));
+    EXPECT_FALSE(fs::exists(dir_ / "graph.png"));
     EXPECT_EQ(kind(file("graph.emf")), "emf");
 }
 
@@ -270,7 +353,7 @@ TEST_F(ConvertExport, OutputDirWithEveryFileConvertedExitsZero) {
     EXPECT_EQ(svg.status, 0);
     EXPECT_EQ(kind(file("out/a.svg")), "svg");
     EXPECT_EQ(kind(file("out/b.svg")), "svg");
-    EXPECT_EQ(kind(file("graph.emf")), "emf");  // the last run's metafile, where runs write it
+    EXPECT_FALSE(fs::exists(dir_ / "graph.emf"));  // each export is played from a private metafile
 #endif
 }
 
@@ -307,6 +390,12 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"--dpi", "0", "a.g"}, "--dpi: '0' is not a whole number from 1 to 4800"},
         UsageCase{{"--dpi", "4801", "a.g"}, "--dpi: '4801' is not a whole number from 1 to 4800"},
         UsageCase{{"--dpi", "96dpi", "a.g"}, "--dpi: '96dpi' is not a whole number from 1 to 4800"},
+        UsageCase{{"--width", "0", "a.g"}, "--width: '0' is not a whole number from 1 to 32767"},
+        UsageCase{{"--height=32768", "a.g"}, "--height: '32768' is not a whole number from 1 to 32767"},
+        UsageCase{{"--dpi", "300", "--width", "800", "a.g"},
+                  "--dpi cannot be used with --width; give either a resolution or a size"},
+        UsageCase{{"--height", "800", "--dpi=300", "-o", "x.png", "a.g"},
+                  "--dpi cannot be used with --height; give either a resolution or a size"},
         UsageCase{{"a.g", "b.g"}, "more than one graph file given ('b.g'); use --output-dir DIR to convert several"},
         UsageCase{{"-o", "x.svg", "-d", "out", "a.g"}, "--output and --output-dir cannot be used together"},
         UsageCase{{"-d", "out"}, "--output-dir needs at least one graph file"},
@@ -321,7 +410,7 @@ TEST_F(ConvertExport, HelpNamesEveryOptionTheManPageDescribes) {
     std::string man = slurp(fs::path(PLOTMINT_SOURCE_DIR) / "packaging/man/plotmint-convert.1");
     // troff writes a hyphen of an option as "\-".
     for (size_t p; (p = man.find("\\-")) != std::string::npos;) man.replace(p, 2, 1, '-');
-    for (const char* option : {"--output", "--format", "--dpi", "--output-dir", "--quiet", "--tone", "--line",
+    for (const char* option : {"--output", "--format", "--dpi", "--width", "--height", "--output-dir", "--quiet", "--watch", "--tone", "--line",
                                "--table-dir", "--no-discovery", "--widths", "--vhline", "--vhline-pen", "--hershey",
                                "--display", "--help", "--version"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option << " is missing from --help";

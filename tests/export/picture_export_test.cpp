@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +16,7 @@
 #include <QPainter>
 #include <QXmlStreamReader>
 
+#include "app/export/qt_canvas.h"
 #include "metafile/emf_writer.h"
 
 using namespace plotmint;
@@ -139,6 +142,132 @@ INSTANTIATE_TEST_SUITE_P(
         DpiCase{96, Rect{0, 0, 2540, 1270}, std::make_pair(96, 48)},
         // A 2 m wide picture at 600 dpi is 47244 pixels wide, beyond what an image holds.
         DpiCase{600, Rect{0, 0, 200000, 1500}, std::nullopt}, DpiCase{0, Rect{0, 0, 3000, 1500}, std::nullopt}));
+
+struct FitCase {
+    PngSizing sizing;
+    Rect frame;
+    std::optional<std::pair<int, int>> size;
+};
+
+class PngFit : public ::testing::TestWithParam<FitCase> {};
+
+TEST_P(PngFit, KeepsTheAspectInsideTheBoxAndRefusesHugeImages) {
+    const auto s = png_size(sample_picture(GetParam().frame), GetParam().sizing);
+    ASSERT_EQ(s.has_value(), GetParam().size.has_value());
+    if (s) {
+        EXPECT_EQ(std::make_pair(s->width, s->height), *GetParam().size);
+    }
+}
+
+// The sample is 300 x 150 logical units whatever its frame; a tall frame makes it 150 x 300.
+INSTANTIATE_TEST_SUITE_P(
+    Worked, PngFit,
+    ::testing::Values(
+        // Nothing asked: the longest side is 2000, wide or tall.
+        FitCase{PngSizing{}, Rect{0, 0, 3000, 1500}, std::make_pair(2000, 1000)},
+        FitCase{PngSizing{}, Rect{0, 0, 1500, 3000}, std::make_pair(1000, 2000)},
+        FitCase{PngSizing::fit(600, 0), Rect{0, 0, 3000, 1500}, std::make_pair(600, 300)},
+        FitCase{PngSizing::fit(0, 600), Rect{0, 0, 3000, 1500}, std::make_pair(1200, 600)},
+        FitCase{PngSizing::fit(601, 0), Rect{0, 0, 3000, 1500}, std::make_pair(601, 301)},
+        // Both: the side that limits the scale is exact, the other within its own.
+        FitCase{PngSizing::fit(600, 600), Rect{0, 0, 3000, 1500}, std::make_pair(600, 300)},
+        FitCase{PngSizing::fit(1000, 100), Rect{0, 0, 3000, 1500}, std::make_pair(200, 100)},
+        FitCase{PngSizing::fit(1, 1), Rect{0, 0, 3000, 1500}, std::make_pair(1, 1)},
+        // The aspect takes the other side past what the painter reaches.
+        FitCase{PngSizing::fit(0, 20000), Rect{0, 0, 3000, 1500}, std::nullopt},
+        FitCase{PngSizing::fit(32767, 0), Rect{0, 0, 3000, 1500}, std::make_pair(32767, 16384)},
+        FitCase{PngSizing::at_dpi(254), Rect{0, 0, 3000, 1500}, std::make_pair(300, 150)},
+        FitCase{PngSizing::fit(-5, 0), Rect{0, 0, 3000, 1500}, std::nullopt}));
+
+// Drawn into one image, as a band of the PNG is, but all at once.
+QImage single_render(const EmfPicture& picture, QSize size) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    EXPECT_TRUE(paint_picture(painter, picture, QRectF(QPointF(0, 0), QSizeF(size))));
+    return image;
+}
+
+// A picture with edges at fractions of a pixel everywhere: slanted lines, a circle-like
+// polygon and text, so anti-aliasing reaches across every band edge.
+EmfPicture slanted_picture() {
+    MemorySink sink;
+    {
+        EmfWriter writer(sink, ReferenceDisplay{100, 100, 1000, 1000}, Rect{0, 0, 3000, 1500});
+        writer.select_object(writer.create_pen(PenStyle::solid, 3, 0x0000FF));
+        writer.select_object(writer.create_solid_brush(0x00C0FF));
+        std::vector<Point> ring;
+        for (int i = 0; i < 40; ++i)
+            ring.push_back(Point{static_cast<int32_t>(150 + 60 * std::cos(i * 0.157)),
+                                 static_cast<int32_t>(75 + 60 * std::sin(i * 0.157))});
+        writer.polygon(ring);
+        for (int32_t x = 0; x < 300; x += 23) {
+            writer.move_to(x, 0);
+            writer.line_to(300 - x, 150);
+        }
+        LogFont font;
+        font.height = -33;
+        font.weight = 700;
+        font.face_name = "Arial";
+        writer.select_object(writer.create_font(font));
+        writer.set_bk_mode(kTransparent);
+        writer.text_out(10, 60, "Bands");
+        EXPECT_TRUE(writer.close());
+    }
+    std::string error;
+    auto picture = read_emf(sink.bytes, error);
+    EXPECT_TRUE(picture) << error;
+    return *picture;
+}
+
+class PngBands : public ExportTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PngBands, DrawTheSamePixelsAsOneImage) {
+    const EmfPicture picture = slanted_picture();
+    // An odd scale, so no edge of the picture falls on a pixel boundary.
+    const PngSizing sizing = PngSizing::fit(613, 0);
+    const auto size = png_size(picture, sizing);
+    ASSERT_TRUE(size);
+    QString error;
+    ASSERT_TRUE(export_png(picture, path("banded.png"), sizing, error, GetParam())) << error.toStdString();
+    const QImage banded = QImage(path("banded.png")).convertToFormat(QImage::Format_RGB32);
+    const QImage whole = single_render(picture, QSize(size->width, size->height));
+    ASSERT_EQ(banded.size(), whole.size());
+    int differing = 0, first_row = -1, inked = 0;
+    for (int y = 0; y < whole.height(); ++y)
+        for (int x = 0; x < whole.width(); ++x) {
+            if (whole.pixel(x, y) != QColor(Qt::white).rgb()) ++inked;
+            if (banded.pixel(x, y) != whole.pixel(x, y)) {
+                if (first_row < 0) first_row = y;
+                ++differing;
+            }
+        }
+    // Mostly drawn on, or the comparison would prove little.
+    EXPECT_GT(inked, whole.width() * whole.height() / 10);
+    EXPECT_EQ(differing, 0) << "first in row " << first_row << " with bands of " << GetParam() << " rows";
+}
+
+// 307 rows: bands of one row, of a prime number of rows, of a power of two, of all but the
+// last row, and all in one band.
+INSTANTIATE_TEST_SUITE_P(Heights, PngBands, ::testing::Values(1, 7, 64, 306, 307, 0));
+
+TEST_F(ExportTest, FittedPngRecordsTheResolutionOfThePhysicalSize) {
+    const EmfPicture picture = sample_picture();
+    QString error;
+    // 2000 pixels over 30 mm.
+    ASSERT_TRUE(export_png(picture, path("default.png"), PngSizing{}, error)) << error.toStdString();
+    QImage png(path("default.png"));
+    EXPECT_EQ(png.size(), QSize(2000, 1000));
+    EXPECT_EQ(png.dotsPerMeterX(), 66667);
+    EXPECT_EQ(png.dotsPerMeterY(), 66667);
+    EXPECT_EQ(QColor(png.pixel(1000, 500)), QColor(0, 255, 0));
+    // At 300 dpi the resolution is recorded as asked, not as the rounded width implies.
+    ASSERT_TRUE(export_png(picture, path("print.png"), PngSizing::at_dpi(300), error)) << error.toStdString();
+    QImage print(path("print.png"));
+    EXPECT_EQ(print.size(), QSize(354, 177));
+    EXPECT_EQ(print.dotsPerMeterX(), 11811);
+    EXPECT_EQ(print.dotsPerMeterY(), 11811);
+}
 
 TEST_F(ExportTest, PngHasTheChosenResolutionAndThePictureInPlace) {
     const EmfPicture picture = sample_picture();
@@ -280,6 +409,11 @@ TEST_F(ExportTest, OversizedPngIsRefusedBeforeAnythingIsWritten) {
     QString error;
     EXPECT_FALSE(export_png(sample_picture(Rect{0, 0, 200000, 1500}), path("big.png"), 600, error));
     EXPECT_TRUE(error.contains("too large")) << error.toStdString();
+    EXPECT_TRUE(error.contains("47244 x 354 pixels")) << error.toStdString();
+    EXPECT_FALSE(QFile::exists(path("big.png")));
+    error.clear();
+    EXPECT_FALSE(export_png(sample_picture(), path("big.png"), PngSizing::fit(0, 20000), error));
+    EXPECT_TRUE(error.contains("40000 x 20000 pixels")) << error.toStdString();
     EXPECT_FALSE(QFile::exists(path("big.png")));
 }
 

@@ -18,13 +18,14 @@ namespace plotmint {
 double picture_width_mm(const EmfPicture& picture);
 double picture_height_mm(const EmfPicture& picture);
 
-// The PNG size at `dpi` dots per inch of the picture's physical size. nullopt when the image
-// would be too large to hold (more than kMaxPngPixels or a side beyond 32767 pixels).
-inline constexpr long long kMaxPngPixels = 1LL << 28;
+// The PNG size at `dpi` dots per inch of the picture's physical size, or as `sizing` asks
+// (see PngSizing; a fitted size keeps the aspect of the picture's logical frame). nullopt
+// when a side would be beyond kMaxPngSide pixels, or nothing sensible was asked.
 struct PixelSize {
     int width = 0, height = 0;
 };
 std::optional<PixelSize> png_size(const EmfPicture& picture, int dpi);
+std::optional<PixelSize> png_size(const EmfPicture& picture, const PngSizing& sizing);
 
 // The canvas places text a character at a time (each at its recorded advance), which an SVG
 // generator writes as one <text> element per character. This joins each run of such
@@ -38,8 +39,14 @@ QByteArray join_text_runs(const QByteArray& svg);
 bool export_emf(const EmfPicture& picture, const QString& path, QString& error);
 bool export_svg(const EmfPicture& picture, const QString& path, QString& error);
 bool export_pdf(const EmfPicture& picture, const QString& path, QString& error);
+// The PNG records its resolution, so it prints at the picture's physical size. `band_rows`
+// is how many rows are drawn at a time; 0 takes as many as kPngBandBytes holds.
 bool export_png(const EmfPicture& picture, const QString& path, int dpi, QString& error);
+bool export_png(const EmfPicture& picture, const QString& path, const PngSizing& sizing, QString& error,
+                int band_rows = 0);
 bool export_picture(const EmfPicture& picture, PictureFormat format, const QString& path, int dpi,
+                    QString& error);
+bool export_picture(const EmfPicture& picture, PictureFormat format, const QString& path, const PngSizing& sizing,
                     QString& error);
 
 // A window-less application for programs without one, so fonts can be looked up. Uses the

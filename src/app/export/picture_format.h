@@ -13,6 +13,26 @@ enum class PictureFormat { emf, svg, pdf, png };
 inline constexpr int kDefaultPngDpi = 96;
 inline constexpr int kMaxPngDpi = 4800;
 
+// The longest side of a PNG for which neither a resolution nor a size was asked: large
+// enough to read every label, small enough to open, mail and put on a page.
+inline constexpr int kDefaultPngLongestSide = 2000;
+// The painter's coordinates end at 32767 pixels, so neither side may be longer.
+inline constexpr int kMaxPngSide = 32767;
+// A PNG is drawn a band of rows at a time and each band streamed into the file, so an image
+// takes no more memory than this, whatever its size.
+inline constexpr long long kPngBandBytes = 32LL << 20;
+
+// How large a PNG is asked to be. With `dpi` set, the picture's physical size at that
+// resolution; otherwise fitted, aspect kept, into `width` x `height` pixels, where 0 leaves
+// a side free; with nothing set, the longest side is kDefaultPngLongestSide.
+struct PngSizing {
+    int dpi = 0;
+    int width = 0, height = 0;
+
+    static PngSizing at_dpi(int d) { return PngSizing{d, 0, 0}; }
+    static PngSizing fit(int w, int h) { return PngSizing{0, w, h}; }
+};
+
 // "emf", "svg", "pdf", "png" in any case; nullopt for anything else.
 inline std::optional<PictureFormat> format_from_name(std::string_view name) {
     std::string n(name);
