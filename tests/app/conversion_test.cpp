@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "records/record_reader.h"
+#include "shell_helpers.h"
 
 namespace plotmint {
 namespace {
@@ -59,9 +60,7 @@ TEST(DrawRun, PictureIsReadBackFromTheFileWritten) {
     ASSERT_TRUE(r.picture.has_value());
     EXPECT_EQ(r.picture->frame, (Rect{0, 0, (1000 + 56 + 28) * 25, (500 + 56 + 28) * 25}));
     EXPECT_EQ(r.frame, r.picture->frame);
-    std::ifstream f(dir / "out.emf", std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(r.picture->bytes, bytes);
+    EXPECT_EQ(r.picture->bytes, plotmint_test::slurp(dir / "out.emf"));
     EXPECT_EQ(r.tone_color[50], (Rgb{127, 127, 127}));
     fs::remove_all(dir);
 }
@@ -204,6 +203,14 @@ TEST(DrawRun, LogLinesOfEachEndingAndEachTarget) {
     EXPECT_EQ(none.lines, std::vector<std::string>{"File name is empty."});
     EXPECT_FALSE(Conversion((dir / "no.g").string()).run(one_node_settings(), PictureTarget::memory(), missing).picture_renewed);
     EXPECT_EQ(missing.lines, (std::vector<std::string>{"open " + (dir / "no.g").string() + ".", "Cannot open file."}));
+    // A picture written over its own graph file would destroy the drawing: the window names
+    // its picture graph.emf, and a graph file may have that name too.
+    VectorLog itself;
+    const DrawRunResult over = Conversion((dir / "g.g").string())
+                                   .run(one_node_settings(), PictureTarget::file((dir / "g.g").string()), itself);
+    EXPECT_FALSE(over.picture_renewed);
+    EXPECT_EQ(itself.lines.back(), (dir / "g.g").string() + " is the graph file itself.  nothing is drawn.");
+    EXPECT_EQ(plotmint_test::slurp(dir / "g.g"), "3 0 0 2 100 50");
     fs::remove_all(dir);
 }
 
