@@ -229,9 +229,11 @@ private:
 };
 
 // Every check of a picture, on bytes from `src`; fills all of `picture` but its bytes.
-// Returns the end of the picture (the header's nBytes), or nullopt with a reason.
+// Returns the end of the picture (the header's nBytes), or nullopt with a reason. `visit`,
+// when set, is handed each record after the header once it has passed its checks.
 template <class Source>
-std::optional<uint64_t> check_picture(Source& src, EmfPicture& picture, std::string& error) {
+std::optional<uint64_t> check_picture(Source& src, EmfPicture& picture, std::string& error,
+                                      const EmfRecordVisitor* visit = nullptr) {
     const uint64_t file_size = src.size();
     if (file_size < 8) {
         error = strformat("the file is too short to be an enhanced metafile (%llu bytes)",
@@ -309,6 +311,9 @@ std::optional<uint64_t> check_picture(Source& src, EmfPicture& picture, std::str
         }
         if (index > 0 && !checker.check(index, offset, src.view(offset, emr.nSize), emr.iType, emr.nSize))
             return std::nullopt;
+        if (index > 0 && visit &&
+            !(*visit)(picture, EmfRecord{index, offset, emr.iType, emr.nSize, src.view(offset, emr.nSize)}, error))
+            return std::nullopt;
         eof_seen = emr.iType == U_EMR_EOF;
         offset += emr.nSize;
         ++index;
@@ -340,6 +345,10 @@ std::optional<EmfPicture> read_emf(std::string bytes, std::string& error) {
 }
 
 std::optional<EmfPicture> validate_emf_file(const std::string& path, std::string& error) {
+    return walk_emf_file(path, nullptr, error);
+}
+
+std::optional<EmfPicture> walk_emf_file(const std::string& path, const EmfRecordVisitor& visit, std::string& error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = strformat("cannot open %s: %s", path.c_str(), std::strerror(errno));
@@ -359,7 +368,7 @@ std::optional<EmfPicture> validate_emf_file(const std::string& path, std::string
     EmfPicture picture;
     FileSource src(fd, static_cast<uint64_t>(st.st_size));
     std::string why;
-    const std::optional<uint64_t> end = check_picture(src, picture, why);
+    const std::optional<uint64_t> end = check_picture(src, picture, why, visit ? &visit : nullptr);
     ::close(fd);
     // A read that failed leaves zeros in view, so the checks above said something beside
     // the point: the real reason is the failed read.
