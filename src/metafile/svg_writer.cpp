@@ -341,6 +341,11 @@ void SvgWriter::text(Point reference, std::u16string_view text, std::span<const 
 }
 
 bool write_svg(const EmfPicture& picture, ByteSink& sink, std::string& error) {
+    // A picture checked as it streamed has no bytes to play: an empty SVG would be no picture.
+    if (picture.bytes.empty()) {
+        error = "the picture's bytes are not in memory";
+        return false;
+    }
     SvgWriter svg(sink);
     svg.begin(picture);
     std::string why;

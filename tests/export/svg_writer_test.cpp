@@ -367,4 +367,13 @@ TEST_F(SvgFile, DamagedMetafileLeavesTheOldSvgAndNoTemporaryFile) {
     EXPECT_TRUE(fs::is_directory(dir_ / "taken"));
 }
 
+TEST(SvgOfAPictureWithoutBytes, IsRefusedNotWrittenEmpty) {
+    EmfPicture header = mixed_picture();
+    header.bytes.clear();  // as validate_emf_file returns it
+    MemorySink sink;
+    std::string error;
+    EXPECT_FALSE(write_svg(header, sink, error));
+    EXPECT_FALSE(error.empty());
+}
+
 }  // namespace
