@@ -49,6 +49,12 @@ bool append_escaped(std::string& out, char32_t c) {
     return true;
 }
 
+void append_int(std::string& out, int64_t v) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, static_cast<size_t>(r.ptr - buf));
+}
+
 std::string number(double v) {
     char buf[64];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 3);
@@ -159,9 +165,8 @@ void SvgWriter::put(std::string_view s) {
 }
 
 void SvgWriter::put(int64_t v) {
-    char buf[24];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    put(std::string_view(buf, static_cast<size_t>(r.ptr - buf)));
+    append_int(out_, v);
+    if (out_.size() >= kFlushAt) flush();
 }
 
 void SvgWriter::put(double v) { put(number(v)); }
@@ -284,12 +289,23 @@ void SvgWriter::text(Point reference, std::u16string_view text, std::span<const 
     close_group();
     const double cell = cell_height(font_);
     const double baseline = baseline_offset(font_);
-    std::string transform;
+    // The buffers are the writer's, so a run allocates nothing once they have grown.
+    std::string& transform = transform_;
+    std::string& xs = xs_;
+    std::string& chars = chars_;
+    transform.clear();
+    xs.clear();
+    chars.clear();
     // Escapement is in tenths of a degree, counter-clockwise; y grows downward here. Negated
     // as a double: the file may hold the one int whose negation has no int value.
     if (font_.escapement != 0) {
-        transform = " transform=\"rotate(" + number(-static_cast<double>(font_.escapement) / 10.0) + " " +
-                    std::to_string(reference.x) + " " + std::to_string(reference.y) + ")\"";
+        transform += " transform=\"rotate(";
+        transform += number(-static_cast<double>(font_.escapement) / 10.0);
+        transform += ' ';
+        append_int(transform, reference.x);
+        transform += ' ';
+        append_int(transform, reference.y);
+        transform += ")\"";
     }
     int64_t run = 0;
     for (size_t i = 0; i < text.size() && i < dx.size(); ++i) run += dx[i];
@@ -309,7 +325,6 @@ void SvgWriter::text(Point reference, std::u16string_view text, std::span<const 
     }
     // The characters and their positions: one x per character at the sum of the advances
     // before it. A character the face has none for is left blank, its place kept.
-    std::string xs, chars;
     int64_t x = reference.x;
     for (size_t i = 0; i < text.size(); ++i) {
         const int64_t here = x;
@@ -322,7 +337,7 @@ void SvgWriter::text(Point reference, std::u16string_view text, std::span<const 
         }
         if (code == 0 || !append_escaped(chars, code)) continue;
         if (!xs.empty()) xs += ' ';
-        xs += std::to_string(here);
+        append_int(xs, here);
     }
     if (chars.empty()) return;
     put("<text x=\"");

@@ -60,6 +60,7 @@ private:
     std::string font_attributes_;
     uint32_t text_color_ = 0;
     int32_t bk_mode_ = 2;  // OPAQUE, as a fresh device context starts
+    std::string transform_, xs_, chars_;
 };
 
 // The SVG of a picture held in memory, into `sink` (not committed). False with a reason when

@@ -24,7 +24,7 @@ struct PixelSize {
 std::optional<PixelSize> png_size(const EmfPicture& picture, int dpi);
 
 // Each writes `path` whole or not at all (an existing file is replaced only on success) and
-// returns false with the cause in `error`. SVG, PDF and PNG need a QGuiApplication for fonts.
+// returns false with the cause in `error`. PDF and PNG need a QGuiApplication for fonts.
 bool export_emf(const EmfPicture& picture, const QString& path, QString& error);
 bool export_svg(const EmfPicture& picture, const QString& path, QString& error);
 bool export_pdf(const EmfPicture& picture, const QString& path, QString& error);
