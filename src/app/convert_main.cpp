@@ -6,11 +6,11 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <map>
-#include <exception>
-#include <new>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
