@@ -10,9 +10,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +28,7 @@
 #include "base/platform.h"
 #include "color/tables.h"
 #include "graph/settings.h"
+#include "metafile/svg_writer.h"
 
 #include "app/export/picture_format.h"
 
@@ -364,6 +367,7 @@ struct Job {
     std::string output;
     PictureFormat format = PictureFormat::emf;
     bool output_named = false;  // -o or --output-dir: graph.emf is not asked for
+    std::string metafile;       // where the run writes the metafile
 };
 
 // A private folder for a metafile nobody asked to keep, removed with the metafile when the
@@ -412,6 +416,7 @@ public:
     }
 
 private:
+    bool convert_picture(const Job& job);
     bool write_picture(const Job& job, const EmfPicture& picture);
     ProgressHandler progress_reporter(const std::string& graph_file);
 
@@ -428,7 +433,53 @@ private:
 #endif
 };
 
+// What is being written, for the last-resort message of on_terminate.
+std::string current_output;
+
+// Qt's PDF and PNG writers throw std::bad_alloc through frames that cannot pass it on, and
+// the runtime then terminates the program: the same plain line and exit status as any other
+// failure, never an abort. Anything else terminates as it would have.
+std::terminate_handler previous_terminate = nullptr;
+
+[[noreturn]] void on_terminate() {
+    bool out_of_memory = false;
+    if (const std::exception_ptr e = std::current_exception()) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::bad_alloc&) {
+            out_of_memory = true;
+        } catch (...) {
+        }
+    }
+    if (out_of_memory) {
+        if (current_output.empty())
+            std::fputs("plotmint-convert: out of memory.\n", stderr);
+        else
+            std::fprintf(stderr, "plotmint-convert: out of memory while writing %s.\n", current_output.c_str());
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    if (previous_terminate) previous_terminate();
+    std::abort();
+}
+
 bool Converter::convert(const Job& job) {
+    // Memory running out is a failure of this conversion like any other, said plainly; the
+    // memory the conversion held is free again by the time the line is written.
+    current_output = job.output;
+    try {
+        const bool ok = convert_picture(job);
+        current_output.clear();
+        return ok;
+    } catch (const std::bad_alloc&) {
+        current_output.clear();
+        progress_.clear();
+        note(strformat("out of memory while writing %s.", job.output.c_str()));
+        return false;
+    }
+}
+
+bool Converter::convert_picture(const Job& job) {
     // Every conversion starts from the start-up tables, as a separate program run would.
     Settings settings = options_.drawing;
     // Every file the conversion reads, so that no output replaces one of them.
@@ -475,9 +526,12 @@ bool Converter::convert(const Job& job) {
             }
         }
     }
-    // An EMF is only checked, as it streams from the file; only the other formats need its bytes.
-    const DrawRunResult result =
-        conversion.run(settings, PictureTarget::file(metafile, job.format != PictureFormat::emf), log_);
+    Job played = job;
+    played.metafile = metafile;
+    // An EMF is only checked, as it streams from the file, and an SVG is written as the
+    // metafile streams through the player; only PDF and PNG need its bytes.
+    const bool keep_bytes = job.format == PictureFormat::pdf || job.format == PictureFormat::png;
+    const DrawRunResult result = conversion.run(settings, PictureTarget::file(metafile, keep_bytes), log_);
     progress_.clear();
 
     if (result.rendered && !result.picture && !result.read_error.empty())
@@ -485,7 +539,7 @@ bool Converter::convert(const Job& job) {
     if (!result.picture) return false;
     // An abandoned drawing is written as far as it went, like its metafile, but not counted
     // as converted.
-    const bool written = job.format == PictureFormat::emf || write_picture(job, *result.picture);
+    const bool written = job.format == PictureFormat::emf || write_picture(played, *result.picture);
     return written && result.finished && !result.abandoned;
 }
 
@@ -518,6 +572,14 @@ ProgressHandler Converter::progress_reporter(const std::string& graph_file) {
 }
 
 bool Converter::write_picture(const Job& job, const EmfPicture& picture) {
+    if (job.format == PictureFormat::svg) {
+        // Played from the metafile the run has just written and checked; the picture's
+        // bytes were never read into memory.
+        std::string error;
+        if (convert_emf_file_to_svg(job.metafile, job.output, error)) return true;
+        note(strformat("%s: cannot write the SVG picture: %s.", job.output.c_str(), error.c_str()));
+        return false;
+    }
 #ifdef PLOTMINT_HAVE_EXPORT
     if (!app_started_) {
         app_started_ = true;
@@ -535,7 +597,7 @@ bool Converter::write_picture(const Job& job, const EmfPicture& picture) {
     return false;
 #else
     (void)picture;
-    note(strformat("%s: this plotmint-convert was built without SVG, PDF and PNG output.", job.output.c_str()));
+    note(strformat("%s: this plotmint-convert was built without PDF and PNG output.", job.output.c_str()));
     return false;
 #endif
 }
@@ -636,10 +698,7 @@ int watch(Converter& converter, const std::vector<Job>& jobs, bool outcome_lines
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    plotmint::platform::install_cleanup_handlers();
+int run_converter(int argc, char** argv) {
     Options options;
     try {
         bool exit_now = false;
@@ -688,4 +747,19 @@ int main(int argc, char** argv) {
     const bool outcome_lines = options.output_dir.has_value();
     if (options.watch) return watch(converter, jobs, outcome_lines);
     return convert_jobs(converter, jobs, outcome_lines) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    plotmint::platform::install_cleanup_handlers();
+    // A conversion that runs out of memory says so itself; this is for what lies outside
+    // one (reading the options, the first tables), which must not end in an abort either.
+    previous_terminate = std::set_terminate(on_terminate);
+    try {
+        return run_converter(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("plotmint-convert: out of memory.\n", stderr);
+        return 1;
+    }
 }

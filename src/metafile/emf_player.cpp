@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -111,10 +112,7 @@ LogFont read_logfont(const char* rec) {
 
 class Player {
 public:
-    Player(const EmfPicture& picture, Canvas& canvas)
-        : picture_(picture), canvas_(canvas), table_(picture.handle_count) {}
-
-    bool play(std::string& error) {
+    Player(uint32_t handle_count, Canvas& canvas) : canvas_(canvas), table_(handle_count) {
         // A device context starts with these; stating them keeps every canvas in step.
         apply(stock_object(U_BLACK_PEN));
         apply(stock_object(U_WHITE_BRUSH));
@@ -122,8 +120,10 @@ public:
         canvas_.set_font(font_);
         canvas_.set_text_color(0);
         canvas_.set_bk_mode(U_OPAQUE);
+    }
 
-        const std::string& bytes = picture_.bytes;
+    bool play(const EmfPicture& picture, std::string& error) {
+        const std::string& bytes = picture.bytes;
         const uint64_t end = bytes.size();
         uint64_t offset = 0;
         uint32_t index = 0;
@@ -141,7 +141,7 @@ public:
                 return false;
             }
             // The picture may not come from read_emf; never trust a record unchecked.
-            if (index > 0 && !check_emf_record(picture_.handle_count, index, offset, rec, emr.iType, emr.nSize, error))
+            if (index > 0 && !check_emf_record(picture.handle_count, index, offset, rec, emr.iType, emr.nSize, error))
                 return false;
             if (index > 0 && !play_record(rec, emr.iType, index, offset, error)) return false;
             if (emr.iType == U_EMR_EOF) break;
@@ -149,6 +149,11 @@ public:
             ++index;
         }
         return true;
+    }
+
+    // One record that has passed check_emf_record.
+    bool play_checked(const EmfRecord& r, std::string& error) {
+        return play_record(r.data, r.type, r.index, r.offset, error);
     }
 
 private:
@@ -273,7 +278,6 @@ private:
         canvas_.text({r.emrtext.ptlReference.x, r.emrtext.ptlReference.y}, text, dx);
     }
 
-    const EmfPicture& picture_;
     Canvas& canvas_;
     std::vector<Object> table_;
     LogFont font_;
@@ -284,9 +288,25 @@ private:
 
 bool play_emf(const EmfPicture& picture, Canvas& canvas, std::string* error) {
     std::string why;
-    const bool ok = Player(picture, canvas).play(why);
+    const bool ok = Player(picture.handle_count, canvas).play(picture, why);
     if (!ok && error) *error = why;
     return ok;
+}
+
+std::optional<EmfPicture> play_emf_file(const std::string& path, Canvas& canvas, std::string& error,
+                                        const std::function<void(const EmfPicture&)>& on_header) {
+    std::optional<Player> player;
+    bool ended = false;
+    const EmfRecordVisitor visit = [&](const EmfPicture& picture, const EmfRecord& record, std::string& why) {
+        if (ended) return true;  // what follows EMR_EOF is the walk's to refuse
+        if (!player) {
+            if (on_header) on_header(picture);
+            player.emplace(picture.handle_count, canvas);
+        }
+        ended = record.type == U_EMR_EOF;
+        return player->play_checked(record, why);
+    };
+    return walk_emf_file(path, visit, error);
 }
 
 }  // namespace plotmint

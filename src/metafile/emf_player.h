@@ -3,6 +3,8 @@
 // canvas, the exports and the tests are all Canvas implementations, so everything a
 // person sees comes from the same records other programs receive.
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -28,5 +30,13 @@ public:
 
 // Returns false (with a reason) when a record cannot be played; records before it are drawn.
 bool play_emf(const EmfPicture& picture, Canvas& canvas, std::string* error = nullptr);
+
+// Plays the EMF file at `path` as it streams through a fixed window, checking each record as
+// read_emf_file would before it is played, so memory does not grow with the picture. Returns
+// the picture's header (no bytes), or nullopt with a reason; records before a fault have
+// been played, so a caller writes its output whole or not at all. `on_header`, when set, is
+// called with the header's fields before anything reaches the canvas.
+std::optional<EmfPicture> play_emf_file(const std::string& path, Canvas& canvas, std::string& error,
+                                        const std::function<void(const EmfPicture&)>& on_header = {});
 
 }  // namespace plotmint

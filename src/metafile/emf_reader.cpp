@@ -250,9 +250,11 @@ private:
 };
 
 // Every check of a picture, on bytes from `src`; fills all of `picture` but its bytes.
-// Returns the end of the picture (the header's nBytes), or nullopt with a reason.
+// Returns the end of the picture (the header's nBytes), or nullopt with a reason. `visit`,
+// when set, is handed each record after the header once it has passed its checks.
 template <class Source>
-std::optional<uint64_t> check_picture(Source& src, EmfPicture& picture, std::string& error) {
+std::optional<uint64_t> check_picture(Source& src, EmfPicture& picture, std::string& error,
+                                      const EmfRecordVisitor* visit = nullptr) {
     const uint64_t file_size = src.size();
     if (file_size < 8) {
         error = strformat("the file is too short to be an enhanced metafile (%llu bytes)",
@@ -336,6 +338,8 @@ std::optional<uint64_t> check_picture(Source& src, EmfPicture& picture, std::str
         if (index > 0) {
             if (!(at = src.view(offset, emr.nSize))) return std::nullopt;
             if (!checker.check(index, offset, at, emr.iType, emr.nSize)) return std::nullopt;
+            if (visit && !(*visit)(picture, EmfRecord{index, offset, emr.iType, emr.nSize, at}, error))
+                return std::nullopt;
         }
         eof_seen = emr.iType == U_EMR_EOF;
         offset += emr.nSize;
@@ -367,7 +371,8 @@ std::optional<EmfPicture> read_emf(std::string bytes, std::string& error) {
     return picture;
 }
 
-std::optional<EmfPicture> validate_emf(EmfByteSource& source, const std::string& name, std::string& error) {
+std::optional<EmfPicture> validate_emf(EmfByteSource& source, const std::string& name, std::string& error,
+                                       const EmfRecordVisitor* visit) {
     if (source.size() > kFileLimit) {
         error = strformat("%s is larger than an enhanced metafile can be", name.c_str());
         return std::nullopt;
@@ -375,7 +380,7 @@ std::optional<EmfPicture> validate_emf(EmfByteSource& source, const std::string&
     EmfPicture picture;
     WindowSource src(source);
     std::string why;
-    const std::optional<uint64_t> end = check_picture(src, picture, why);
+    const std::optional<uint64_t> end = check_picture(src, picture, why, visit);
     // The checks stop at the first read that fails; the real reason is that read.
     if (src.failed()) {
         error = strformat("cannot read %s: %s", name.c_str(), src.failure().c_str());
@@ -389,6 +394,10 @@ std::optional<EmfPicture> validate_emf(EmfByteSource& source, const std::string&
 }
 
 std::optional<EmfPicture> validate_emf_file(const std::string& path, std::string& error) {
+    return walk_emf_file(path, nullptr, error);
+}
+
+std::optional<EmfPicture> walk_emf_file(const std::string& path, const EmfRecordVisitor& visit, std::string& error) {
     std::string reason;
     const int fd = platform::open_regular_file(path, reason);
     if (fd < 0) {
@@ -402,7 +411,7 @@ std::optional<EmfPicture> validate_emf_file(const std::string& path, std::string
         return std::nullopt;
     }
     DescriptorSource source(fd, static_cast<uint64_t>(st.st_size));
-    auto picture = validate_emf(source, path, error);
+    auto picture = validate_emf(source, path, error, visit ? &visit : nullptr);
     ::close(fd);
     return picture;
 }

@@ -2,6 +2,7 @@
 // Reads an EMF back with every size, offset, count and object index checked (64-bit
 // arithmetic), so a damaged or hostile file is refused instead of read out of bounds.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -32,6 +33,22 @@ std::optional<EmfPicture> read_emf_file(const std::string& path, std::string& er
 // the assurance that it reads back, not its bytes. The result's bytes are empty.
 std::optional<EmfPicture> validate_emf_file(const std::string& path, std::string& error);
 
+// One record of a picture being walked; `data` holds its `size` bytes until the next record.
+struct EmfRecord {
+    uint32_t index;
+    uint64_t offset;
+    uint32_t type;
+    uint32_t size;
+    const char* data;
+};
+// Handed each record after the header, in order, once it has passed the checks; the header's
+// fields of `picture` are filled by then. Returning false stops the walk with `error` set.
+using EmfRecordVisitor = std::function<bool(const EmfPicture& picture, const EmfRecord& record, std::string& error)>;
+// validate_emf_file that hands each record to `visit` as it streams by: a picture can be
+// played from its file in memory that does not grow with it. Records before a failure have
+// been handed on.
+std::optional<EmfPicture> walk_emf_file(const std::string& path, const EmfRecordVisitor& visit, std::string& error);
+
 // Where validate_emf's bytes come from: a size taken once at the start, then reads at an
 // offset. The file may shrink meanwhile (another program truncating it), so a read may come
 // up short; that refuses the picture with "cannot read NAME: ..." and nothing past what was
@@ -45,6 +62,8 @@ public:
     virtual int64_t read_at(uint64_t offset, char* out, size_t size) = 0;
 };
 // validate_emf_file on any source; `name` is what the messages call it.
-std::optional<EmfPicture> validate_emf(EmfByteSource& source, const std::string& name, std::string& error);
+// With `visit` set, each record is handed on as walk_emf_file does.
+std::optional<EmfPicture> validate_emf(EmfByteSource& source, const std::string& name, std::string& error,
+                                       const EmfRecordVisitor* visit = nullptr);
 
 }  // namespace plotmint

@@ -424,37 +424,4 @@ TEST_F(ExportTest, EmfIsThePicturesOwnBytes) {
     EXPECT_EQ(read_all(path("a.emf")).toStdString(), picture.bytes);
 }
 
-// What the SVG generator writes for a run of text, one element a character.
-const char* const kGlyphs =
-    R"(<?xml version="1.0" encoding="UTF-8"?>)"
-    R"(<svg xmlns="http://www.w3.org/2000/svg" version="1.2"><g font-family="Arial">)"
-    "\n<text fill=\"#000\" x=\"0\" y=\"10\" font-size=\"5\">A</text>"
-    "\n<text fill=\"#000\" x=\"7\" y=\"10\" font-size=\"5\">&amp;</text>"
-    "\n<text fill=\"#000\" x=\"12\" y=\"10\" font-size=\"5\"> </text>"
-    "\n<text fill=\"#000\" x=\"15\" y=\"10\" font-size=\"5\">B</text>"
-    "\n<text fill=\"#f00\" x=\"20\" y=\"10\" font-size=\"5\">C</text>"
-    "\n<text fill=\"#f00\" x=\"25\" y=\"20\" font-size=\"5\">D</text>"
-    "\n</g><g><text x=\"0\" y=\"0\">E</text></g></svg>";
-
-TEST(JoinTextRuns, JoinsNeighboursThatDifferOnlyInX) {
-    const QByteArray joined = join_text_runs(kGlyphs);
-    // A colour or a baseline of its own starts a new element; so does another group.
-    EXPECT_EQ(svg_texts(joined), QStringList({"A& B", "C", "D", "E"}));
-    EXPECT_TRUE(joined.contains(R"(x="0 7 12 15")")) << joined.toStdString();
-    // The output keeps the SVG namespace on every element.
-    QXmlStreamReader xml(joined);
-    while (!xml.atEnd())
-        if (xml.readNext() == QXmlStreamReader::StartElement) {
-            EXPECT_EQ(xml.namespaceUri(), QStringLiteral("http://www.w3.org/2000/svg")) << xml.name().toString().toStdString();
-        }
-}
-
-TEST(JoinTextRuns, LeavesWhatItCannotReadAsItIs) {
-    const QByteArray broken = "<svg><text x=\"0\">A</text><g></svg>";
-    EXPECT_EQ(join_text_runs(broken), broken);
-    // A text with markup inside is not a single character; it is not touched.
-    const QByteArray nested = "<svg><text x=\"0\"><tspan>AB</tspan></text></svg>";
-    EXPECT_EQ(join_text_runs(nested), nested);
-}
-
 }  // namespace

@@ -2,6 +2,10 @@
 #include "metafile/emf_writer.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "emf_test_util.h"
 #include "recording_canvas.h"
@@ -182,6 +186,85 @@ TEST(PlayEmf, UncheckedPictureIsCheckedWhilePlaying) {
     EXPECT_NE(error.find("outside the object table"), std::string::npos) << error;
     picture.bytes.resize(picture.bytes.size() - 2);
     EXPECT_FALSE(play_emf(picture, canvas, &error));
+}
+
+// The same picture played from its file, as it streams, and from memory.
+struct FileCase {
+    const char* name;
+    std::string bytes;
+    const char* error;  // part of the reason when the picture is refused; empty when it plays
+};
+
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
+
+class PlayEmfFile : public ::testing::TestWithParam<FileCase> {};
+
+TEST_P(PlayEmfFile, DrawsWhatPlayingFromMemoryDrawsAndStopsWhereTheChecksStop) {
+    const FileCase& c = GetParam();
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("plotmint_play_" + std::to_string(::getpid()) + "_" + c.name + ".emf");
+    std::ofstream(path, std::ios::binary) << c.bytes;
+    RecordingCanvas from_file;
+    std::string error;
+    bool headed = false;
+    const auto header = play_emf_file(path.string(), from_file, error, [&](const EmfPicture& h) {
+        headed = true;
+        EXPECT_TRUE(h.bytes.empty());
+        EXPECT_TRUE(from_file.calls.empty()) << "the header comes before anything is drawn";
+    });
+    std::filesystem::remove(path);
+    EXPECT_TRUE(headed);
+    // From memory: the picture as read_emf would check it, then played.
+    EmfPicture in_memory;
+    in_memory.bytes = c.bytes;
+    in_memory.handle_count = 2;
+    RecordingCanvas from_memory;
+    std::string memory_error;
+    play_emf(in_memory, from_memory, &memory_error);
+    if (*c.error == 0) {
+        ASSERT_TRUE(header) << error;
+        EXPECT_EQ(header->frame.right, 1000);
+        EXPECT_EQ(header->handle_count, 2u);
+    } else {
+        EXPECT_FALSE(header);
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+    EXPECT_EQ(from_file.calls, from_memory.calls);
+    EXPECT_GT(from_file.calls.size(), kInitialState.size());
+}
+
+std::string with_junk_after_eof() {
+    std::string bytes = test::emf_from_records({take_record(U_EMRLINETO_set(point32_set(7, 8)))}, 2);
+    bytes += std::string(16, '\0');
+    put_at<uint32_t>(bytes, offsetof(U_EMRHEADER, nBytes), static_cast<uint32_t>(bytes.size()));
+    return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, PlayEmfFile,
+    ::testing::Values(
+        FileCase{"lines_and_pen",
+                 test::emf_from_records(
+                     {take_record(U_EMRLINETO_set(point32_set(7, 8))),
+                      take_record(U_EMRCREATEPEN_set(1, logpen_set(U_PS_DOT, U_POINT{2, 0}, colorref3_set(1, 2, 3)))),
+                      take_record(U_EMRSELECTOBJECT_set(1)), take_record(U_EMRLINETO_set(point32_set(9, 9)))},
+                     2),
+                 ""},
+        FileCase{"empty_slot",
+                 test::emf_from_records({take_record(U_EMRLINETO_set(point32_set(7, 8))),
+                                         take_record(U_EMRSELECTOBJECT_set(1)),
+                                         take_record(U_EMRLINETO_set(point32_set(9, 9)))},
+                                        2),
+                 "selects object 1, which does not exist"},
+        FileCase{"junk_after_eof", with_junk_after_eof(), "follow EMR_EOF"}),
+    [](const auto& case_info) { return std::string(case_info.param.name); });
+
+TEST(PlayEmfFile, MissingFileIsRefusedWithItsName) {
+    RecordingCanvas canvas;
+    std::string error;
+    EXPECT_FALSE(play_emf_file("/nonexistent/plotmint.emf", canvas, error));
+    EXPECT_NE(error.find("/nonexistent/plotmint.emf"), std::string::npos) << error;
+    EXPECT_TRUE(canvas.calls.empty());
 }
 
 }  // namespace

@@ -7,8 +7,6 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QXmlStreamReader>
-#include <QXmlStreamWriter>
 #include <QtGlobal>
 #include <png.h>
 #include <vector>
@@ -18,9 +16,10 @@
 #include <optional>
 #include <string>
 
-#include "app/export/picture_mime.h"
 #include "base/platform.h"
+#include "metafile/picture_size.h"
 #include "app/export/qt_canvas.h"
+#include "metafile/svg_writer.h"
 
 namespace plotmint {
 
@@ -96,12 +95,6 @@ bool write_whole(const QString& path, const QByteArray& bytes, QString& error) {
     return file.commit(error);
 }
 
-QSizeF logical_size(const EmfPicture& picture) {
-    const Rect f = picture.logical_frame();
-    return QSizeF(std::max(1.0, static_cast<double>(f.right) - f.left),
-                  std::max(1.0, static_cast<double>(f.bottom) - f.top));
-}
-
 // The console is the message log; Qt's notes about fonts or platforms do not belong in it.
 void quiet_message_handler(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtCriticalMsg || type == QtFatalMsg)
@@ -110,22 +103,14 @@ void quiet_message_handler(QtMsgType type, const QMessageLogContext&, const QStr
 
 }  // namespace
 
-double picture_width_mm(const EmfPicture& picture) {
-    const double w = (static_cast<double>(picture.frame.right) - picture.frame.left) / 100.0;
-    // A frame without extent says nothing; fall back to the logical size on the reference display.
-    if (w > 0) return w;
-    const double per_px = picture.display.horz_px > 0 ? static_cast<double>(picture.display.horz_mm) / picture.display.horz_px : 0.25;
-    return logical_size(picture).width() * per_px;
-}
-
-double picture_height_mm(const EmfPicture& picture) {
-    const double h = (static_cast<double>(picture.frame.bottom) - picture.frame.top) / 100.0;
-    if (h > 0) return h;
-    const double per_px = picture.display.vert_px > 0 ? static_cast<double>(picture.display.vert_mm) / picture.display.vert_px : 0.25;
-    return logical_size(picture).height() * per_px;
-}
-
 namespace {
+
+// The picture's logical frame, at least one unit each way.
+QSizeF logical_size(const EmfPicture& picture) {
+    const Rect f = picture.logical_frame();
+    return QSizeF(std::max(1.0, static_cast<double>(f.right) - f.left),
+                  std::max(1.0, static_cast<double>(f.bottom) - f.top));
+}
 
 // The size `sizing` asks for, before it is checked against what an image may be.
 std::optional<std::pair<double, double>> wanted_png_size(const EmfPicture& picture, const PngSizing& sizing) {
@@ -165,82 +150,11 @@ bool export_emf(const EmfPicture& picture, const QString& path, QString& error) 
     return write_whole(path, QByteArray(picture.bytes.data(), static_cast<qsizetype>(picture.bytes.size())), error);
 }
 
-namespace {
-
-struct Glyph {
-    QXmlStreamAttributes attributes;
-    QString x, text;
-};
-
-bool same_but_x(const QXmlStreamAttributes& a, const QXmlStreamAttributes& b) {
-    auto without_x = [](const QXmlStreamAttributes& attrs) {
-        QStringList out;
-        for (const QXmlStreamAttribute& at : attrs)
-            if (at.qualifiedName() != u"x") out << at.qualifiedName().toString() + u'=' + at.value().toString();
-        return out;
-    };
-    return without_x(a) == without_x(b);
-}
-
-void write_run(QXmlStreamWriter& out, const std::vector<Glyph>& run) {
-    QStringList xs;
-    QString text;
-    for (const Glyph& g : run) {
-        xs << g.x;
-        text += g.text;
-    }
-    out.writeStartElement(QStringLiteral("text"));
-    for (const QXmlStreamAttribute& at : run.front().attributes) {
-        if (at.qualifiedName() == u"x")
-            out.writeAttribute(QStringLiteral("x"), xs.join(u' '));
-        else
-            out.writeAttribute(at.qualifiedName().toString(), at.value().toString());
-    }
-    out.writeCharacters(text);
-    out.writeEndElement();
-}
-
-}  // namespace
-
-QByteArray join_text_runs(const QByteArray& svg) {
-    QXmlStreamReader in(svg);
-    // Names as written, so the output declares its namespaces exactly as the input does.
-    in.setNamespaceProcessing(false);
-    QByteArray joined;
-    QXmlStreamWriter out(&joined);
-    std::vector<Glyph> run;
-    auto flush = [&] {
-        if (!run.empty()) write_run(out, run);
-        run.clear();
-    };
-    while (!in.atEnd()) {
-        in.readNext();
-        if (in.isStartElement() && in.name() == u"text") {
-            Glyph g{in.attributes(), in.attributes().value(QStringLiteral("x")).toString(), {}};
-            g.text = in.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement);
-            if (in.hasError()) break;
-            // One character a position; anything else is kept as it is.
-            const bool joinable = g.text.size() == 1 && !g.x.isEmpty() && !g.x.contains(u' ');
-            if (!run.empty() && (!joinable || !same_but_x(run.front().attributes, g.attributes))) flush();
-            run.push_back(std::move(g));
-            if (!joinable) flush();
-            continue;
-        }
-        if (in.isWhitespace() && !run.empty()) continue;
-        flush();
-        if (in.tokenType() != QXmlStreamReader::Invalid) out.writeCurrentToken(in);
-    }
-    if (in.hasError()) return svg;
-    return joined;
-}
-
 bool export_svg(const EmfPicture& picture, const QString& path, QString& error) {
-    const QByteArray svg = join_text_runs(render_svg(picture));
-    if (svg.isEmpty()) {
-        error = QStringLiteral("the SVG renderer produced nothing");
-        return false;
-    }
-    return write_whole(path, svg, error);
+    std::string why;
+    if (write_svg_file(picture, QFile::encodeName(path).toStdString(), why)) return true;
+    error = QString::fromLocal8Bit(why.c_str());
+    return false;
 }
 
 bool export_pdf(const EmfPicture& picture, const QString& path, QString& error) {

@@ -1,7 +1,7 @@
 #pragma once
 // The picture in the formats other programs read: the metafile's own bytes, or SVG, PDF and
-// PNG played back from those bytes through the same canvas the preview uses, so every
-// output shows the same picture.
+// PNG played back from those bytes (PDF and PNG through the same canvas the preview uses,
+// SVG through the core's SVG writer, which places text the same way).
 #include <QByteArray>
 #include <QString>
 #include <memory>
@@ -9,14 +9,11 @@
 
 #include "app/export/picture_format.h"
 #include "metafile/emf_reader.h"
+#include "metafile/picture_size.h"
 
 class QGuiApplication;
 
 namespace plotmint {
-
-// The picture's physical size from its frame, in millimetres.
-double picture_width_mm(const EmfPicture& picture);
-double picture_height_mm(const EmfPicture& picture);
 
 // The PNG size at `dpi` dots per inch of the picture's physical size, or as `sizing` asks
 // (see PngSizing; a fitted size keeps the aspect of the picture's logical frame). nullopt
@@ -27,15 +24,8 @@ struct PixelSize {
 std::optional<PixelSize> png_size(const EmfPicture& picture, int dpi);
 std::optional<PixelSize> png_size(const EmfPicture& picture, const PngSizing& sizing);
 
-// The canvas places text a character at a time (each at its recorded advance), which an SVG
-// generator writes as one <text> element per character. This joins each run of such
-// elements (same attributes but x, side by side) into one <text> with a list of x positions,
-// so the text reads, selects and searches as words, at the same places. Returns the input
-// unchanged when it cannot be parsed.
-QByteArray join_text_runs(const QByteArray& svg);
-
 // Each writes `path` whole or not at all (an existing file is replaced only on success) and
-// returns false with the cause in `error`. SVG, PDF and PNG need a QGuiApplication for fonts.
+// returns false with the cause in `error`. PDF and PNG need a QGuiApplication for fonts.
 bool export_emf(const EmfPicture& picture, const QString& path, QString& error);
 bool export_svg(const EmfPicture& picture, const QString& path, QString& error);
 bool export_pdf(const EmfPicture& picture, const QString& path, QString& error);

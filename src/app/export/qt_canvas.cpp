@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/export/symbol_font.h"
-#include "metafile/symbol_encoding.h"
+#include "metafile/font_geometry.h"
 #include "metafile/text_metrics.h"
 
 namespace plotmint {
@@ -19,39 +19,18 @@ namespace {
 // reduced by the same factor, so a 35.8-unit em does not become 36.
 constexpr double kTextScale = 16.0;
 
-// The freely available faces with the same metrics as the Windows faces the renderer names;
-// listed after the Windows name so a system that has the real face uses it.
-struct Twin {
-    const char* face;
-    const char* twin;
-};
-constexpr Twin kTwins[] = {
-    {"Arial", "Liberation Sans"},
-    {"Times New Roman", "Liberation Serif"},
-    {"Courier New", "Liberation Mono"},
-    {"Century", "C059"},
-};
-
 // Symbol text is drawn as the Unicode characters its bytes stand for, in the shapes of
-// Standard Symbols PS (through its Unicode-mapped copy, see symbol_font.h). Where that is not
-// installed, Nimbus Roman, from the same foundry, draws the Greek in a like design, the
-// Times faces follow, and Qt's own fallback supplies any sign none of them has. Windows'
-// Symbol face is no candidate: it maps only the bytes, as Standard Symbols PS does.
+// Standard Symbols PS (through its Unicode-mapped copy, see symbol_font.h); where that is not
+// installed, the stand-ins follow, and Qt's own fallback supplies any sign none of them has.
 const QStringList& symbol_unicode_families() {
     static const QStringList families = [] {
         QStringList out;
         const QString twin = unicode_symbol_family();
         if (!twin.isEmpty()) out << twin;
-        out << QStringLiteral("Nimbus Roman") << QStringLiteral("Times New Roman") << QStringLiteral("Liberation Serif")
-            << QStringLiteral("DejaVu Serif");
+        for (const char* f : symbol_stand_in_families()) out << QString::fromLatin1(f);
         return out;
     }();
     return families;
-}
-
-bool is_symbol_face(const std::string& face) {
-    return QString::fromLatin1(face.data(), static_cast<qsizetype>(face.size()))
-               .compare(QLatin1String("Symbol"), Qt::CaseInsensitive) == 0;
 }
 
 double device_scale(const QPainter& painter) {
@@ -81,37 +60,6 @@ QColor color_from_ref(uint32_t c) {
                   static_cast<int>((c >> 16) & 0xFFu));
 }
 
-double em_height(const LogFont& font) {
-    if (font.height < 0) return -static_cast<double>(font.height);
-    const FaceAdvances& face = face_advances_for(font.face_name, font.weight);
-    return cell_height(font) * face.units_per_em / face.cell_units;
-}
-
-double cell_height(const LogFont& font) {
-    if (font.height > 0) return font.height;
-    if (font.height == 0) return text_cell_height(font);
-    const FaceAdvances& face = face_advances_for(font.face_name, font.weight);
-    return -static_cast<double>(font.height) * face.cell_units / face.units_per_em;
-}
-
-double baseline_offset(const LogFont& font) {
-    const FaceAdvances& face = face_advances_for(font.face_name, font.weight);
-    return cell_height(font) * face.ascent_units / face.cell_units;
-}
-
-char16_t drawn_character(const LogFont& font, char16_t recorded) {
-    if (is_symbol_face(font.face_name)) {
-        // As on Windows, the Symbol face shows the same character for a byte whether the
-        // record holds the byte itself or U+F000 + byte.
-        if (recorded >= 0x20 && recorded <= 0xFF) return symbol_byte_to_unicode(static_cast<unsigned char>(recorded));
-        return symbol_text_to_unicode(recorded);
-    }
-    // Other symbol-set faces reach their glyphs through the byte, as their free stand-ins
-    // map them.
-    if (recorded >= 0xF020 && recorded <= 0xF0FF) return static_cast<char16_t>(recorded - 0xF000);
-    return recorded;
-}
-
 QFont qfont_for(const LogFont& font, double scale) {
     QFont f;
     const QString face = QString::fromLatin1(font.face_name.data(), static_cast<qsizetype>(font.face_name.size()));
@@ -119,8 +67,7 @@ QFont qfont_for(const LogFont& font, double scale) {
         f.setFamilies(symbol_unicode_families());
     } else {
         QStringList families{face};
-        for (const Twin& t : kTwins)
-            if (face.compare(QLatin1String(t.face), Qt::CaseInsensitive) == 0) families << QString::fromLatin1(t.twin);
+        for (const char* twin : twin_families(font.face_name)) families << QString::fromLatin1(twin);
         f.setFamilies(families);
     }
     f.setPixelSize(std::max(1, static_cast<int>(std::lround(em_height(font) * scale))));
@@ -236,7 +183,7 @@ void QtCanvas::text(Point reference, std::u16string_view text, std::span<const i
         xs[i + 1] = xs[i] + advance;
     }
     // The whole run's background first, as GDI fills it, so no cell covers a neighbour's
-    // overhang and an SVG keeps the run's characters side by side to join into one <text>.
+    // overhang.
     if (bk_mode_ != kTransparent) painter_.fillRect(QRectF(0, 0, xs.back(), cell), Qt::white);
     for (size_t i = 0; i < text.size(); ++i) {
         const char16_t code = drawn_character(font_, text[i]);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "metafile/emf_player.h"
+#include "metafile/font_geometry.h"
 
 namespace plotmint {
 
@@ -43,22 +44,6 @@ QColor color_from_ref(uint32_t colorref);
 // face stands for Unicode faces with Greek and mathematical signs, as its text is drawn in
 // Unicode (see drawn_character).
 QFont qfont_for(const LogFont& font, double scale);
-
-// The em of `font` in logical units: a positive height is the character cell, so it is scaled
-// by the face's em to cell ratio; a negative one is the em itself.
-double em_height(const LogFont& font);
-
-// The height of `font`'s character cell in logical units, as GDI sizes it from lfHeight.
-double cell_height(const LogFont& font);
-
-// How far the baseline lies below a text record's reference point (the top of the cell), in
-// logical units: the Windows face's ascent share of its cell, not the drawing font's.
-double baseline_offset(const LogFont& font);
-
-// The character the canvas draws for one recorded character of `font`: Symbol-face text as
-// the Unicode character it stands for (0 where the face has none), other symbol-set faces'
-// U+F0xx as the byte; everything else as recorded.
-char16_t drawn_character(const LogFont& font, char16_t recorded);
 
 // The transform that stretches `frame` (logical units) over `target` (painter units).
 QTransform frame_transform(const Rect& frame, const QRectF& target);

@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #include "app/core/table_dir.h"
@@ -396,7 +397,17 @@ void TForm1::draw_run(Conversion& conversion) {
     });
     const Settings settings = read_settings();
     running_ = true;
-    DrawRunResult result = conversion.run(settings, PictureTarget::file("graph.emf"), log_);
+    DrawRunResult result;
+    try {
+        result = conversion.run(settings, PictureTarget::file("graph.emf"), log_);
+    } catch (const std::bad_alloc&) {
+        // The run's memory is free again; the window keeps the picture it had, as after any
+        // run that did not get as far as a picture.
+        running_ = false;
+        run_progress->hide();
+        show_error_box(this, error_box_text("not enough memory to draw the picture"));
+        return;
+    }
     running_ = false;
     // The values read count as held only when the run got as far as reading them: a run that
     // stopped at the file name or at opening the file leaves everything as it was.
@@ -686,25 +697,36 @@ void TForm1::Copy_to_clipClick() {
         log_.log_line("クリップボードへコピーするデータがありません");
         return;
     }
-    copy_to_clipboard(*picture_);
-    log_.log_line("クリップボードへコピーしました");
+    if (copy_to_clipboard(*picture_)) log_.log_line("クリップボードへコピーしました");
 }
 
-void TForm1::copy_to_clipboard(const EmfPicture& picture) {
+bool TForm1::copy_to_clipboard(const EmfPicture& picture) {
+    try {
+        return put_on_clipboard(picture);
+    } catch (const std::bad_alloc&) {
+        show_error_box(this, error_box_text("not enough memory to copy the picture"));
+        return false;
+    }
+}
+
+bool TForm1::put_on_clipboard(const EmfPicture& picture) {
 #ifdef Q_OS_WIN
     // Programs on Windows take a metafile as a handle, which Qt's clipboard cannot offer.
     HENHMETAFILE handle = SetEnhMetaFileBits(static_cast<UINT>(picture.bytes.size()),
                                              reinterpret_cast<const BYTE*>(picture.bytes.data()));
-    if (!handle) return;
+    if (!handle) return false;
     if (!OpenClipboard(reinterpret_cast<HWND>(winId()))) {
         DeleteEnhMetaFile(handle);
-        return;
+        return false;
     }
     EmptyClipboard();
-    if (!SetClipboardData(CF_ENHMETAFILE, handle)) DeleteEnhMetaFile(handle);
+    const bool set = SetClipboardData(CF_ENHMETAFILE, handle) != nullptr;
+    if (!set) DeleteEnhMetaFile(handle);
     CloseClipboard();
+    return set;
 #else
     QGuiApplication::clipboard()->setMimeData(picture_mime_data(picture).release());
+    return true;
 #endif
 }
 

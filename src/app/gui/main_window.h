@@ -203,7 +203,9 @@ private:
     void paint_preview(QPainter& painter);
     std::optional<QString> choose_file(FileDialogRequest request);
     std::optional<QString> run_file_dialog(const FileDialogRequest& request);
-    void copy_to_clipboard(const EmfPicture& picture);
+    // False (having said why) when the picture did not reach the clipboard.
+    bool copy_to_clipboard(const EmfPicture& picture);
+    bool put_on_clipboard(const EmfPicture& picture);
     void find_color_table(Conversion& conversion);
     // The run on `conversion`; a run that does not finish leaves the earlier picture, which
     // is then marked as out of date.

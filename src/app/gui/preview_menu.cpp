@@ -10,8 +10,10 @@
 #include <QPrinter>
 #include <algorithm>
 #include <functional>
+#include <new>
 
 #include "app/export/picture_export.h"
+#include "app/gui/application.h"
 #include "app/gui/main_window.h"
 #include "app/export/picture_mime.h"
 #include "app/export/qt_canvas.h"
@@ -110,7 +112,13 @@ void PreviewMenu::save_picture(TForm1& form, PictureFormat format) {
     if (!path) return;  // a cancel writes nothing
     QString error;
     const std::string name = TForm1::file_name_bytes(*path);
-    if (export_picture(*form.picture(), format, *path, kDefaultPngDpi, error))
+    bool saved = false;
+    try {
+        saved = export_picture(*form.picture(), format, *path, kDefaultPngDpi, error);
+    } catch (const std::bad_alloc&) {
+        error = QStringLiteral("not enough memory");
+    }
+    if (saved)
         form.log().log_line(strformat("%s に保存しました", name.c_str()));
     else
         form.log().log_line(strformat("%s を保存できません : %s", name.c_str(), error.toUtf8().constData()));
@@ -118,7 +126,12 @@ void PreviewMenu::save_picture(TForm1& form, PictureFormat format) {
 
 void PreviewMenu::copy_image(TForm1& form) {
     if (form.picture_flag() == 0 || !form.picture()) return;
-    QGuiApplication::clipboard()->setImage(render_image(*form.picture()));
+    try {
+        QGuiApplication::clipboard()->setImage(render_image(*form.picture()));
+    } catch (const std::bad_alloc&) {
+        show_error_box(&form, error_box_text("not enough memory to copy the picture"));
+        return;
+    }
     form.log().log_line("画像としてクリップボードへコピーしました");
 }
 
