@@ -1133,6 +1133,36 @@ private slots:
         QCOMPARE(form.Draw->text(), QStringLiteral("Redraw"));
         if (!out.isEmpty()) QVERIFY(form.grab().toImage().save(out + "/window-drawn-en.png"));
     }
+
+    // The preview of one graph file, for scripts/make-montages.sh to set beside the other
+    // players: PLOTMINT_SCREENSHOT_GRAPH names the file, PLOTMINT_SCREENSHOT_DIR the folder
+    // that gets NAME-window.png. Only the picture's own rectangle is saved, from a large
+    // window so that small text keeps its shape.
+    void screenshot_graph() {
+        const QString graph = qEnvironmentVariable("PLOTMINT_SCREENSHOT_GRAPH");
+        const QString out = qEnvironmentVariable("PLOTMINT_SCREENSHOT_DIR");
+        if (graph.isEmpty() || out.isEmpty())
+            QSKIP("PLOTMINT_SCREENSHOT_GRAPH and PLOTMINT_SCREENSHOT_DIR name no graph file and folder");
+        const QFileInfo file(graph);
+        QVERIFY2(file.isFile(), qPrintable(graph));
+        prog_dir_ = PLOTMINT_BIN_DIR;
+        TForm1& form = open_form();
+        form.resize(1600, 1500);
+        type_name_and_enter(form, file.absoluteFilePath());
+        QCOMPARE(form.log_lines().last(), QStringLiteral("draw finished."));
+        form.PaintBox1->repaint();
+        const QImage box = form.PaintBox1->grab().toImage();
+        const qreal ratio = box.devicePixelRatio();
+        const QRect r = form.preview_rect().intersected(form.PaintBox1->rect());
+        QVERIFY2(qMax(r.width(), r.height()) > 600, qPrintable(QString("%1 x %2").arg(r.width()).arg(r.height())));
+        const QImage picture = box.copy(QRectF(QPointF(r.topLeft()) * ratio, QSizeF(r.size()) * ratio).toRect());
+        // A blank preview would make a montage that shows nothing wrong.
+        int ink = 0;
+        for (int y = 0; y < picture.height(); y += 2)
+            for (int x = 0; x < picture.width(); x += 2) ink += qGray(picture.pixel(x, y)) < 128;
+        QVERIFY2(ink > 100, qPrintable(QString::number(ink)));
+        QVERIFY(picture.save(QDir(out).filePath(file.completeBaseName() + "-window.png")));
+    }
 };
 
 int run_main_window_tests(int argc, char** argv) {
