@@ -9,7 +9,10 @@
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     // No display: the offscreen platform has fonts and painting, which is all we need.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    static QGuiApplication app(*argc, *argv);
+    // Never destroyed: libFuzzer ends through exit(), after Qt's own statics are gone, and an
+    // application object torn down then crashes removing the fonts it registered.
+    static QGuiApplication* const app = new QGuiApplication(*argc, *argv);
+    (void)app;
     // Qt's warnings about odd fonts and pens would flood the log at thousands per second.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     return 0;
