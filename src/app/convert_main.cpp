@@ -188,14 +188,14 @@ std::array<int32_t, N> parse_list(const std::string& option, const std::string& 
         const std::string item = text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
         auto p = parse_int_at(item, 0);
         if (!p || p->end != item.size() || item.empty() || item[0] == ' ')
-            throw UsageError{strformat("%s: '%s' is not a list of %zu whole numbers", option.c_str(), text.c_str(), N)};
+            throw UsageError{strformat("%s: '%s' is not a list of %llu whole numbers", option.c_str(), text.c_str(), static_cast<unsigned long long>(N))};
         out[i] = p->value;
         if (i + 1 < N) {
             if (comma == std::string::npos)
-                throw UsageError{strformat("%s: '%s' is not a list of %zu whole numbers", option.c_str(), text.c_str(), N)};
+                throw UsageError{strformat("%s: '%s' is not a list of %llu whole numbers", option.c_str(), text.c_str(), static_cast<unsigned long long>(N))};
             pos = comma + 1;
         } else if (comma != std::string::npos) {
-            throw UsageError{strformat("%s: '%s' is not a list of %zu whole numbers", option.c_str(), text.c_str(), N)};
+            throw UsageError{strformat("%s: '%s' is not a list of %llu whole numbers", option.c_str(), text.c_str(), static_cast<unsigned long long>(N))};
         }
     }
     return out;
