@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -135,6 +136,64 @@ TEST_F(Descriptors, DiscardedTemporaryLeavesTheTargetAlone) {
     discard_temporary(*temp);
     EXPECT_EQ(contents(target), "old");
     EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(Descriptors, TemporaryNamesCarryThePidAndARandomPart) {
+    const std::string target = (dir_ / "graph.emf").string();
+    std::string error;
+    auto a = create_temporary(target, error);
+    auto b = create_temporary(target, error);
+    ASSERT_TRUE(a && b) << error;
+    const std::string prefix = target + ".plotmint-tmp-" + std::to_string(current_process_id()) + "-";
+    for (const auto* t : {&*a, &*b}) {
+        EXPECT_EQ(t->path.rfind(prefix, 0), 0u) << t->path;
+        ASSERT_EQ(t->path.size(), prefix.size() + 16) << t->path;
+        EXPECT_EQ(t->path.find_first_not_of("0123456789abcdef", prefix.size()), std::string::npos) << t->path;
+    }
+    EXPECT_NE(a->path.substr(a->path.size() - 8), b->path.substr(b->path.size() - 8));
+    discard_temporary(*a);
+    discard_temporary(*b);
+    EXPECT_EQ(entries(), 0u);
+}
+
+TEST_F(Descriptors, CommitRefusesAFolderThatCameToStandAtTheTarget) {
+    const std::string target = (dir_ / "graph.emf").string();
+    std::string error;
+    auto temp = create_temporary(target, error);
+    ASSERT_TRUE(temp) << error;
+    ASSERT_TRUE(write_all(temp->fd, "new", 3));
+    fs::create_directory(target);
+    write("graph.emf/inside", "kept");
+    EXPECT_FALSE(commit_temporary(*temp, target, error));
+    EXPECT_EQ(error, kNotARegularFile);
+    EXPECT_EQ(contents((dir_ / "graph.emf" / "inside").string()), "kept");
+    EXPECT_EQ(entries(), 1u) << "the temporary is gone";
+}
+
+TEST_F(Descriptors, StaleTemporariesOfEndedProcessesAloneAreRemoved) {
+    // Above every process number either system hands out. (Names that differ in case only
+    // would be one file where names ignore case.)
+    const long dead = 999999999;
+    ASSERT_FALSE(process_alive(dead));
+    ASSERT_TRUE(process_alive(current_process_id()));
+    const std::string random = "0123456789abcdef";
+    const std::string stale = "graph.emf.plotmint-tmp-" + std::to_string(dead) + "-" + random;
+    const std::string stale_table = "tone-a.ktc.plotmint-tmp-" + std::to_string(dead) + "-" + random;
+    const std::vector<std::string> kept = {
+        "graph.emf.plotmint-tmp-" + std::to_string(current_process_id()) + "-" + random,  // alive
+        "graph.emf.plotmint-tmp-" + std::to_string(dead) + "-0123",                       // not our shape
+        "graph.emf.plotmint-tmp-" + std::to_string(dead) + "-FEDCBA9876543210",           // not our shape
+        "graph.emf.tmp" + std::to_string(dead) + "-0",                                    // someone else's
+        "notes.txt",
+    };
+    write(stale, "partial");
+    write(stale_table, "partial");
+    for (const auto& n : kept) write(n, "keep");
+    remove_stale_temporaries((dir_ / "graph.emf").string());
+    EXPECT_FALSE(fs::exists(dir_ / stale));
+    EXPECT_FALSE(fs::exists(dir_ / stale_table));
+    EXPECT_EQ(entries(), kept.size());
+    for (const auto& n : kept) EXPECT_EQ(contents((dir_ / n).string()), "keep") << n;
 }
 
 TEST_F(Descriptors, ProgramPathNamesThisTestProgram) {
