@@ -171,14 +171,14 @@ TEST_F(Descriptors, CommitRefusesAFolderThatCameToStandAtTheTarget) {
 }
 
 TEST_F(Descriptors, StaleTemporariesOfEndedProcessesAloneAreRemoved) {
-    // Above every process number either system hands out. (Names that differ in case only
-    // would be one file where names ignore case.)
+    // Above every process number either system hands out.
     const long dead = 999999999;
     ASSERT_FALSE(process_alive(dead));
     ASSERT_TRUE(process_alive(current_process_id()));
     const std::string random = "0123456789abcdef";
     const std::string stale = "graph.emf.plotmint-tmp-" + std::to_string(dead) + "-" + random;
     const std::string stale_table = "tone-a.ktc.plotmint-tmp-" + std::to_string(dead) + "-" + random;
+    // No two names differ in case only: where names ignore case they would be one file.
     const std::vector<std::string> kept = {
         "graph.emf.plotmint-tmp-" + std::to_string(current_process_id()) + "-" + random,  // alive
         "graph.emf.plotmint-tmp-" + std::to_string(dead) + "-0123",                       // not our shape
