@@ -241,7 +241,7 @@ configure() {
 targets=(
   plotmint_records plotmint_metafile plotmint_color plotmint_text plotmint_graph plotmint_core
   plotmint_cli plotmint-convert
-  test_records test_metafile test_color test_text test_graph test_app
+  test_platform test_records test_metafile test_color test_text test_graph test_app
   clipboard_check clipboard_put playback_check
 )
 

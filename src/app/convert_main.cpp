@@ -1,10 +1,5 @@
 // plotmint-convert: the window's start-up and one draw run per graph file, driven by options;
 // the picture is then written as EMF, SVG, PDF or PNG.
-#include <signal.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <clocale>
 #include <csignal>
@@ -193,14 +188,14 @@ std::array<int32_t, N> parse_list(const std::string& option, const std::string& 
         const std::string item = text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
         auto p = parse_int_at(item, 0);
         if (!p || p->end != item.size() || item.empty() || item[0] == ' ')
-            throw UsageError{strformat("%s: '%s' is not a list of %zu whole numbers", option.c_str(), text.c_str(), N)};
+            throw UsageError{strformat("%s: '%s' is not a list of %llu whole numbers", option.c_str(), text.c_str(), static_cast<unsigned long long>(N))};
         out[i] = p->value;
         if (i + 1 < N) {
             if (comma == std::string::npos)
-                throw UsageError{strformat("%s: '%s' is not a list of %zu whole numbers", option.c_str(), text.c_str(), N)};
+                throw UsageError{strformat("%s: '%s' is not a list of %llu whole numbers", option.c_str(), text.c_str(), static_cast<unsigned long long>(N))};
             pos = comma + 1;
         } else if (comma != std::string::npos) {
-            throw UsageError{strformat("%s: '%s' is not a list of %zu whole numbers", option.c_str(), text.c_str(), N)};
+            throw UsageError{strformat("%s: '%s' is not a list of %llu whole numbers", option.c_str(), text.c_str(), static_cast<unsigned long long>(N))};
         }
     }
     return out;
@@ -343,8 +338,8 @@ Options parse_options(int argc, char** argv, bool& exit_now) {
 
 std::string program_directory(const char* argv0) {
     std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) exe = std::filesystem::absolute(argv0, ec);
+    std::filesystem::path exe = platform::program_path();
+    if (exe.empty()) exe = std::filesystem::absolute(argv0, ec);
     return exe.parent_path().string();
 }
 
@@ -401,7 +396,7 @@ public:
     Converter(const Options& options, std::string table_dir)
         : options_(options),
           table_dir_(std::move(table_dir)),
-          progress_(stderr, !options.quiet && ::isatty(::fileno(stderr))),
+          progress_(stderr, !options.quiet && platform::is_terminal(stderr)),
           plain_(stderr),
           raw_(stderr),
           log_(plain_, progress_),
@@ -610,41 +605,28 @@ namespace {
 // a removal each change some of it.
 struct FileState {
     bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    long long mtime_ns = 0;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    int64_t mtime_ns = 0;
     bool operator==(const FileState&) const = default;
 };
 
 FileState file_state(const std::string& path) {
-    struct stat st{};
     // By name, so a file renamed over the watched one is the one looked at from then on.
-    if (::stat(path.c_str(), &st) != 0) return {};
-    return FileState{true, st.st_dev, st.st_ino, st.st_size,
-                     static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+    const std::optional<platform::FileStamp> st = platform::file_stamp(path);
+    if (!st) return {};
+    return FileState{true, st->device, st->inode, st->size, st->mtime_ns};
 }
 
 volatile std::sig_atomic_t stop_requested = 0;
 
-extern "C" void request_stop(int) { stop_requested = 1; }
+// A stop request ends the watch once the conversion under way is done, so no picture is
+// left half written; a second one ends the program at once.
+void catch_stop_signals() { platform::request_stop_on_signal(stop_requested); }
 
-// SIGINT and SIGTERM end the watch once the conversion under way is done, so no picture is
-// left half written; the handler is then reset, so a second one ends the program at once.
-void catch_stop_signals() {
-    struct sigaction action{};
-    action.sa_handler = request_stop;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-void sleep_for(std::chrono::milliseconds time) {
-    timespec t{static_cast<time_t>(time.count() / 1000), static_cast<long>(time.count() % 1000) * 1000000L};
-    // A signal cuts the sleep short, which is what a stop wants.
-    ::nanosleep(&t, nullptr);
-}
+// A stop request cuts the sleep short.
+void sleep_for(std::chrono::milliseconds time) { platform::pause_for(time); }
 
 // Converts each job; with several (an --output-dir run) each gets its outcome line.
 // Returns whether each was converted.

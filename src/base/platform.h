@@ -4,6 +4,9 @@
 // Paths are byte strings as the system takes them. Nothing here writes to a log: a failure
 // comes back as a short reason ("not a regular file", or the system's own error text) for
 // the caller to put into its usual message.
+#include <chrono>
+#include <csignal>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -25,6 +28,33 @@ int open_regular_file(const std::string& path, std::string& error);
 // The same as a stdio stream ("rb"); nullptr with `error` set.
 std::FILE* fopen_regular_file(const std::string& path, std::string& error);
 
+// Reads up to `size` bytes at `offset` without moving the descriptor's position, so passes
+// over one file never disturb each other. Returns the bytes read (0 at the end), or -1 with
+// errno set.
+int64_t read_at(int fd, void* data, size_t size, uint64_t offset);
+// Writes all of `data` at the descriptor's position, through short writes and
+// interruptions; false with errno set.
+bool write_all(int fd, const void* data, size_t size);
+void close_file(int fd);
+
+// A descriptor of this module as a stdio stream ("rb", "wb"): always binary, since a
+// picture's bytes must reach the disk as they are. nullptr with errno set; the descriptor
+// then stays open.
+std::FILE* stream_from(int fd, const char* mode);
+// The descriptor under a stream, for keep_permissions and the like.
+int stream_descriptor(std::FILE* stream);
+// Moves a stream to a 64-bit offset from its start, or to its end; false with errno set
+// (EINVAL for an offset the system cannot take).
+bool seek_stream(std::FILE* stream, uint64_t offset);
+bool seek_stream_to_end(std::FILE* stream);
+// Flushes the stream and then the file to disk; false with errno set.
+bool flush_to_disk(std::FILE* stream);
+
+// A read-write file in the system's temporary folder that no other process can open by
+// name and that vanishes with its descriptor, also when the program is killed: scratch
+// space that can never be left behind. -1 when none can be made.
+int open_anonymous_temporary();
+
 // ---------------------------------------------------------------------------------------
 // File identity
 
@@ -39,6 +69,20 @@ std::optional<FileId> file_id(const std::string& path);
 // True when both paths exist and name one file (hard links, symbolic links and different
 // spellings included), e.g. an output that would overwrite its own input.
 bool same_file(const std::string& a, const std::string& b);
+
+// Identity and change stamp of a file: equal stamps mean the same file, not written to (nor
+// its size or permissions changed) in between, as far as the file system can tell.
+struct FileStamp {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    int64_t mtime_ns = 0;  // last write
+    int64_t ctime_ns = 0;  // last change of contents or attributes
+    bool operator==(const FileStamp&) const = default;
+};
+std::optional<FileStamp> file_stamp(int fd);
+// By name, symbolic links followed: a file renamed over the one named is the one stamped.
+std::optional<FileStamp> file_stamp(const std::string& path);
 
 // True when `path` exists and, all symbolic links resolved, lies strictly inside `dir`
 // (also resolved). A name planted in a folder that leads out of it answers false.
@@ -107,5 +151,23 @@ long current_process_id();
 // registered temporary and then end the process as the signal would have. A signal the
 // process was started with ignored (nohup) stays ignored. Safe to call more than once.
 void install_cleanup_handlers();
+
+// Has `flag` set to 1 on the first interrupt or termination request (SIGINT, SIGTERM; on a
+// console Ctrl+C, Ctrl+Break, closing it), so a long run can stop between two pieces of
+// work; the next request ends the process at once as usual.
+void request_stop_on_signal(volatile std::sig_atomic_t& flag);
+// Waits `time`; a stop request may cut the wait short.
+void pause_for(std::chrono::milliseconds time);
+
+// The full path of the running program, or "" when the system cannot tell.
+std::string program_path();
+
+// ---------------------------------------------------------------------------------------
+// Terminals
+
+bool is_terminal(std::FILE* stream);
+// Columns of the terminal (console window) the stream writes to; 0 when it is none or the
+// width cannot be found.
+int terminal_columns(std::FILE* stream);
 
 }  // namespace plotmint::platform

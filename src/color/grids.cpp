@@ -1,6 +1,5 @@
 #include "color/grids.h"
 
-#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -40,20 +39,7 @@ std::string rows_text(const GridCells& cells, size_t rows) {
     return out;
 }
 
-bool write_all(int fd, const std::string& text) {
-    const char* p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
-}
+bool write_all(int fd, const std::string& text) { return platform::write_all(fd, text.data(), text.size()); }
 
 }  // namespace
 

@@ -1,8 +1,5 @@
 #include "metafile/emf_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -241,7 +238,7 @@ public:
     DescriptorSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
     uint64_t size() const override { return size_; }
     int64_t read_at(uint64_t offset, char* out, size_t size) override {
-        return ::pread(fd_, out, size, static_cast<off_t>(offset));
+        return platform::read_at(fd_, out, size, offset);
     }
 
 private:
@@ -404,15 +401,15 @@ std::optional<EmfPicture> walk_emf_file(const std::string& path, const EmfRecord
         error = strformat("cannot open %s: %s", path.c_str(), reason.c_str());
         return std::nullopt;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
+    const std::optional<platform::FileStamp> stamp = platform::file_stamp(fd);
+    if (!stamp) {
         error = strformat("cannot read %s", path.c_str());
-        ::close(fd);
+        platform::close_file(fd);
         return std::nullopt;
     }
-    DescriptorSource source(fd, static_cast<uint64_t>(st.st_size));
+    DescriptorSource source(fd, stamp->size);
     auto picture = validate_emf(source, path, error, visit ? &visit : nullptr);
-    ::close(fd);
+    platform::close_file(fd);
     return picture;
 }
 

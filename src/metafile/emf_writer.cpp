@@ -1,8 +1,5 @@
 #include "metafile/emf_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -67,7 +64,7 @@ FileSink::FileSink(std::string path) : path_(std::move(path)) {
         return;
     }
     temp_ = std::move(*temp);
-    file_ = ::fdopen(temp_.fd, "wb");
+    file_ = platform::stream_from(temp_.fd, "wb");
     if (!file_) {
         const int err = errno;
         fail(strformat("cannot open %s: %s", temp_.path.c_str(), errno_text(err).c_str()));
@@ -126,9 +123,8 @@ bool FileSink::write(const void* data, size_t size) {
 
 bool FileSink::patch(uint64_t offset, const void* data, size_t size) {
     if (!ok() || !flush_buffer()) return false;
-    if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max()) ||
-        std::fflush(file_) != 0 || ::fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0 ||
-        (size != 0 && std::fwrite(data, 1, size, file_) != size) || ::fseeko(file_, 0, SEEK_END) != 0) {
+    if (std::fflush(file_) != 0 || !platform::seek_stream(file_, offset) ||
+        (size != 0 && std::fwrite(data, 1, size, file_) != size) || !platform::seek_stream_to_end(file_)) {
         fail(strformat("cannot write %s: %s", temp_.path.c_str(), errno_text(errno).c_str()));
         return false;
     }
@@ -138,8 +134,8 @@ bool FileSink::patch(uint64_t offset, const void* data, size_t size) {
 bool FileSink::commit() {
     if (!ok() || !flush_buffer()) return false;
     // A replaced picture keeps who may read it (a private 0600 one stays private).
-    platform::keep_permissions(::fileno(file_), target_);
-    if (std::fflush(file_) != 0 || ::fsync(::fileno(file_)) != 0) {
+    platform::keep_permissions(platform::stream_descriptor(file_), target_);
+    if (!platform::flush_to_disk(file_)) {
         fail(strformat("cannot write %s: %s", temp_.path.c_str(), errno_text(errno).c_str()));
         return false;
     }

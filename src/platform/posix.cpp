@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -190,8 +192,92 @@ std::FILE* fopen_regular_file(const std::string& path, std::string& error) {
     return f;
 }
 
+int64_t read_at(int fd, void* data, size_t size, uint64_t offset) {
+    if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
+        errno = EINVAL;
+        return -1;
+    }
+    for (;;) {
+        const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
+        if (n >= 0 || errno != EINTR) return static_cast<int64_t>(n);
+    }
+}
+
+bool write_all(int fd, const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void close_file(int fd) {
+    if (fd >= 0) ::close(fd);
+}
+
+std::FILE* stream_from(int fd, const char* mode) { return ::fdopen(fd, mode); }
+
+int stream_descriptor(std::FILE* stream) { return ::fileno(stream); }
+
+bool seek_stream(std::FILE* stream, uint64_t offset) {
+    if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
+        errno = EINVAL;
+        return false;
+    }
+    return ::fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+bool seek_stream_to_end(std::FILE* stream) { return ::fseeko(stream, 0, SEEK_END) == 0; }
+
+bool flush_to_disk(std::FILE* stream) { return std::fflush(stream) == 0 && ::fsync(::fileno(stream)) == 0; }
+
+int open_anonymous_temporary() {
+    std::error_code ec;
+    std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+    if (ec) dir = "/tmp";
+#ifdef O_TMPFILE
+    const int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+#endif
+    // A file system without O_TMPFILE: a private name, unlinked at once.
+    std::string name = (dir / "plotmint-records-XXXXXX").string();
+    const int tmp = ::mkostemp(name.data(), O_CLOEXEC);
+    if (tmp >= 0) ::unlink(name.c_str());
+    return tmp;
+}
+
 // ---------------------------------------------------------------------------------------
 // File identity
+
+namespace {
+
+FileStamp stamp_of(const struct stat& st) {
+    return FileStamp{static_cast<uint64_t>(st.st_dev),
+                     static_cast<uint64_t>(st.st_ino),
+                     st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0,
+                     static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec,
+                     static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec};
+}
+
+}  // namespace
+
+std::optional<FileStamp> file_stamp(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return std::nullopt;
+    return stamp_of(st);
+}
+
+std::optional<FileStamp> file_stamp(const std::string& path) {
+    struct stat st {};
+    if (has_nul(path) || ::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return stamp_of(st);
+}
 
 std::optional<FileId> file_id(const std::string& path) {
     struct stat st {};
@@ -373,6 +459,44 @@ std::optional<std::string> make_private_directory(std::string& error) {
         return std::nullopt;
     }
     return name;
+}
+
+namespace {
+volatile std::sig_atomic_t* g_stop_flag = nullptr;
+extern "C" void note_stop_request(int) {
+    if (g_stop_flag) *g_stop_flag = 1;
+}
+}  // namespace
+
+void request_stop_on_signal(volatile std::sig_atomic_t& flag) {
+    g_stop_flag = &flag;
+    struct sigaction action {};
+    action.sa_handler = note_stop_request;
+    sigemptyset(&action.sa_mask);
+    // Reset once caught, so a second request ends the program at once.
+    action.sa_flags = SA_RESETHAND;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+void pause_for(std::chrono::milliseconds time) {
+    timespec t{static_cast<time_t>(time.count() / 1000), static_cast<long>(time.count() % 1000) * 1000000L};
+    // Not resumed after a signal: a stop request should not wait out the pause.
+    ::nanosleep(&t, nullptr);
+}
+
+std::string program_path() {
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.string();
+}
+
+bool is_terminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+
+int terminal_columns(std::FILE* stream) {
+    winsize size{};
+    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
 }
 
 int register_removal(const std::string& path) { return register_cleanup(path); }

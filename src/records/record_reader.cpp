@@ -2,17 +2,11 @@
 
 #include "base/platform.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 #include <string_view>
-#include <system_error>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -78,48 +72,16 @@ inline bool starts_with_bom(const char* data, size_t size) {
     return size >= kBom.size() && std::memcmp(data, kBom.data(), kBom.size()) == 0;
 }
 
-bool write_all(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool read_all_at(int fd, char* data, size_t size, uint64_t offset) {
     while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        const int64_t n = platform::read_at(fd, data, size, offset);
+        if (n < 0) return false;
         if (n == 0) return false;
         data += n;
         size -= static_cast<size_t>(n);
         offset += static_cast<uint64_t>(n);
     }
     return true;
-}
-
-// An unlinked file in the temporary directory: it vanishes with its descriptor, also when
-// the program is killed.
-int make_record_file() {
-    std::error_code ec;
-    std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-    if (ec) dir = "/tmp";
-#ifdef O_TMPFILE
-    const int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0) return fd;
-#endif
-    std::string name = (dir / "plotmint-records-XXXXXX").string();
-    const int tmp = ::mkostemp(name.data(), O_CLOEXEC);
-    if (tmp >= 0) ::unlink(name.c_str());
-    return tmp;
 }
 
 }  // namespace
@@ -144,20 +106,14 @@ size_t RecordReader::read_long_form(const unsigned char* q, Record& r) {
 
 struct RecordReader::Cache {
     ~Cache() {
-        if (fd >= 0) ::close(fd);
-    }
-
-    bool same_file(const struct stat& st) const {
-        return st.st_dev == dev && st.st_ino == ino && st.st_size == size &&
-               st.st_mtim.tv_sec == mtime.tv_sec && st.st_mtim.tv_nsec == mtime.tv_nsec &&
-               st.st_ctim.tv_sec == ctime.tv_sec && st.st_ctim.tv_nsec == ctime.tv_nsec;
+        platform::close_file(fd);
     }
 
     // Writes the buffered records as one segment; false (and the cache is unusable) on
     // failure.
     bool flush() {
         if (wlen == 0) return true;
-        if (!write_all(fd, wbuf.get(), wlen)) return false;
+        if (!platform::write_all(fd, wbuf.get(), wlen)) return false;
         segments.push_back({bytes, wlen, segment_records, wbuf_text_start});
         bytes += wlen;
         wlen = 0;
@@ -188,10 +144,8 @@ struct RecordReader::Cache {
     // stopped early left only a prefix cached.
     uint64_t frontier = 0;
 
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = 0;
-    timespec mtime{}, ctime{};
+    // The graph file the records came from, as it was when they were first read.
+    platform::FileStamp stamp;
 };
 
 RecordReader::RecordReader() = default;
@@ -226,35 +180,32 @@ bool RecordReader::open(const std::string& path) {
         refused_kind_ = open_error_ == platform::kNotARegularFile;
         return false;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
+    const std::optional<platform::FileStamp> stamp = platform::file_stamp(fd);
+    if (!stamp) {
         open_error_ = std::strerror(errno);
-        ::close(fd);
+        platform::close_file(fd);
         return false;
     }
-    file_ = ::fdopen(fd, "rb");
+    file_ = platform::stream_from(fd, "rb");
     if (!file_) {
         open_error_ = std::strerror(errno);
-        ::close(fd);
+        platform::close_file(fd);
         return false;
     }
     std::setvbuf(file_, nullptr, _IONBF, 0);
     from_memory_ = false;
-    size_ = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    size_ = stamp->size;
     // The record file of an earlier opening stays good while the file is the same one and
     // unchanged since.
-    if (cache_ && !cache_->same_file(st)) cache_.reset();
+    if (cache_ && !(cache_->stamp == *stamp)) cache_.reset();
     {
         if (!cache_ && size_ >= cache_threshold_) {
-            const int record_fd = make_record_file();
+            // Gone with its descriptor, also when the program is killed.
+            const int record_fd = platform::open_anonymous_temporary();
             if (record_fd >= 0) {
                 cache_ = std::make_unique<Cache>();
                 cache_->fd = record_fd;
-                cache_->dev = st.st_dev;
-                cache_->ino = st.st_ino;
-                cache_->size = st.st_size;
-                cache_->mtime = st.st_mtim;
-                cache_->ctime = st.st_ctim;
+                cache_->stamp = *stamp;
             }
         }
         if (cache_) {
@@ -368,7 +319,7 @@ void RecordReader::start_text_at(uint64_t offset) {
     buf_[0] = '\0';
     consumed_ = offset;
     eof_ = false;
-    if (file_ && ::fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0) {
+    if (file_ && platform::seek_stream(file_, offset)) {
         std::clearerr(file_);
     } else {
         // A file that cannot go back to where a pass starts cannot give that pass's records.

@@ -26,7 +26,9 @@ TEST_P(TableDirectory, ProgramDirectoryFirstThenTheSharedOne) {
         fs::create_directories((prefix / f).parent_path());
         std::ofstream(prefix / f) << "color\n";
     }
-    EXPECT_EQ(table_directory((prefix / "bin").string()), (prefix / GetParam().expected).string());
+    // Spelled with the system's own separators, which the expected names mix with '/'.
+    EXPECT_EQ(fs::path(table_directory((prefix / "bin").string())).make_preferred().string(),
+              (prefix / GetParam().expected).make_preferred().string());
     fs::remove_all(prefix);
 }
 

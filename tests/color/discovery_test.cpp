@@ -203,7 +203,10 @@ TEST(FindColorTableShow, NamedTableLeadingOutOfTheDirectoryCountsAsMissing) {
     prog.write("line-default.klc", "gray\nno.\n4 44\n");
     prog.write("real-tone.ktc", "gray\nno\n0 7\n100 77\n");
     const std::string secret = work.write("secret", "hunter2 is the password\n");
-    std::filesystem::create_symlink(secret, prog.file("tone-out.ktc"));
+    std::error_code ec;
+    std::filesystem::create_symlink(secret, prog.file("tone-out.ktc"), ec);
+    // Windows lets only privileged users (or developer mode) make links, and Wine none.
+    if (ec) GTEST_SKIP() << "no symbolic links can be made here: " << ec.message();
     std::filesystem::create_symlink(secret, prog.file("line-out.klc"));
     std::filesystem::create_symlink("real-tone.ktc", prog.file("tone-in.ktc"));
     const std::string graph = work.write("graph.g", name_records("out") + name_records("in"));

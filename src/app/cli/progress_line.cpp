@@ -1,9 +1,7 @@
 #include "app/cli/progress_line.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include "base/format.h"
+#include "base/platform.h"
 
 namespace plotmint {
 
@@ -17,8 +15,8 @@ std::string amount(uint64_t bytes, uint64_t scale_of) {
 }  // namespace
 
 ProgressLine::ProgressLine(std::FILE* stream, bool enabled) : stream_(stream), enabled_(enabled) {
-    winsize size{};
-    if (enabled_ && ::ioctl(fileno(stream_), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) columns_ = size.ws_col;
+    if (!enabled_) return;
+    if (const int columns = platform::terminal_columns(stream_); columns > 0) columns_ = static_cast<size_t>(columns);
 }
 
 std::string progress_text(std::string_view graph_file, int pass, int passes, std::string_view what, uint64_t done,
