@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "base/format.h"
+#include "platform/cleanup_slots.h"
 
 namespace plotmint::platform {
 
@@ -47,40 +48,11 @@ std::string folder_of(const std::string& path) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Names the signal handlers remove. A handler may run at any moment, in any thread, so the
-// table is fixed storage and a slot's state says whether its name is complete:
-// 0 free, 1 being filled or emptied, 2 complete.
+// The names the cleanup handlers remove: see cleanup_slots.h.
 
-constexpr int kCleanupSlots = 32;
-
-struct CleanupSlot {
-    std::atomic<int> state{0};
-    char path[PATH_MAX];
-};
-static_assert(std::atomic<int>::is_always_lock_free, "the signal handlers read the slot states");
-
-CleanupSlot g_cleanup[kCleanupSlots];
-
-int register_cleanup(const std::string& path) {
-    if (path.size() >= PATH_MAX) return -1;
-    for (int i = 0; i < kCleanupSlots; ++i) {
-        int expected = 0;
-        if (!g_cleanup[i].state.compare_exchange_strong(expected, 1)) continue;
-        std::memcpy(g_cleanup[i].path, path.c_str(), path.size() + 1);
-        g_cleanup[i].state.store(2);
-        return i;
-    }
-    // More temporaries at once than slots: this one is only removed by its owner.
-    return -1;
-}
-
-void unregister_cleanup(int& slot) {
-    if (slot < 0 || slot >= kCleanupSlots) return;
-    g_cleanup[slot].state.store(1);
-    g_cleanup[slot].path[0] = '\0';
-    g_cleanup[slot].state.store(0);
-    slot = -1;
-}
+using detail::g_cleanup;
+using detail::register_cleanup;
+using detail::unregister_cleanup;
 
 extern "C" void remove_temporaries_and_reraise(int sig) {
     const int saved = errno;

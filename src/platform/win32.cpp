@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "platform/cleanup_slots.h"
 
 namespace plotmint::platform {
 
@@ -186,39 +187,11 @@ bool random_hex(std::string& out) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Names the console handlers remove. The system runs a console handler in a thread of its
-// own at any moment, so the table is fixed storage and a slot's state says whether its name
-// is complete: 0 free, 1 being filled or emptied, 2 complete.
+// The names the cleanup handlers remove: see cleanup_slots.h.
 
-constexpr int kCleanupSlots = 32;
-constexpr size_t kPathMax = 4096;
-
-struct CleanupSlot {
-    std::atomic<int> state{0};
-    char path[kPathMax];
-};
-
-CleanupSlot g_cleanup[kCleanupSlots];
-
-int register_cleanup(const std::string& path) {
-    if (path.size() >= kPathMax) return -1;
-    for (int i = 0; i < kCleanupSlots; ++i) {
-        int expected = 0;
-        if (!g_cleanup[i].state.compare_exchange_strong(expected, 1)) continue;
-        std::memcpy(g_cleanup[i].path, path.c_str(), path.size() + 1);
-        g_cleanup[i].state.store(2);
-        return i;
-    }
-    return -1;
-}
-
-void unregister_cleanup(int& slot) {
-    if (slot < 0 || slot >= kCleanupSlots) return;
-    g_cleanup[slot].state.store(1);
-    g_cleanup[slot].path[0] = '\0';
-    g_cleanup[slot].state.store(0);
-    slot = -1;
-}
+using detail::g_cleanup;
+using detail::register_cleanup;
+using detail::unregister_cleanup;
 
 BOOL WINAPI remove_temporaries(DWORD) {
     // Temporaries are opened with FILE_SHARE_DELETE: deleting one still open marks it, and
