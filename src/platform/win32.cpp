@@ -25,13 +25,15 @@
 
 #include "base/format.h"
 #include "platform/cleanup_slots.h"
+#include "platform/temporary_names.h"
 
 namespace plotmint::platform {
 
 namespace {
 
-constexpr std::string_view kTempMarker = ".plotmint-tmp-";
-constexpr size_t kRandomHexDigits = 16;
+using detail::kRandomHexDigits;
+using detail::kTempMarker;
+using detail::temporary_owner;
 
 bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
 
@@ -202,25 +204,6 @@ BOOL WINAPI remove_temporaries(DWORD) {
         if (slot.state.load() == 2) ::RemoveDirectoryW(wide(slot.path).c_str());
     // Not handled: the next handler, in the end the system's, ends the process.
     return FALSE;
-}
-
-// "NAME.plotmint-tmp-PID-RANDOM": the PID, or 0 when `name` is not of that shape.
-long temporary_owner(std::string_view name) {
-    const size_t at = name.rfind(kTempMarker);
-    if (at == std::string_view::npos || at == 0) return 0;
-    std::string_view rest = name.substr(at + kTempMarker.size());
-    const size_t dash = rest.find('-');
-    if (dash == std::string_view::npos || dash == 0 || dash > 9) return 0;
-    long pid = 0;
-    for (size_t i = 0; i < dash; ++i) {
-        if (rest[i] < '0' || rest[i] > '9') return 0;
-        pid = pid * 10 + (rest[i] - '0');
-    }
-    const std::string_view random = rest.substr(dash + 1);
-    if (random.size() != kRandomHexDigits) return 0;
-    for (const char c : random)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return 0;
-    return pid;
 }
 
 }  // namespace
