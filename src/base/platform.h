@@ -163,6 +163,22 @@ void pause_for(std::chrono::milliseconds time);
 std::string program_path();
 
 // ---------------------------------------------------------------------------------------
+// Clipboard
+
+// True where a program that ends at once can leave a metafile on the system clipboard, as
+// the picture other programs paste (Windows' CF_ENHMETAFILE, which the system keeps after
+// the program has gone). X and Wayland clipboards are served by the program that offers
+// them, so a command-line program has none to leave a picture on there.
+bool metafile_clipboard_available();
+
+// Reads the enhanced metafile in the file `path` and puts a copy of it on the clipboard in
+// place of what was there; the file may be removed afterwards. False with `error` set when
+// the file cannot be read or holds no metafile the system accepts, or the clipboard stays
+// taken by another program; the clipboard is then left as it was, as far as the system
+// allows (once emptied, it cannot be given its old contents back).
+bool put_metafile_on_clipboard(const std::string& path, std::string& error);
+
+// ---------------------------------------------------------------------------------------
 // Terminals
 
 bool is_terminal(std::FILE* stream);

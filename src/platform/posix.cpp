@@ -446,6 +446,13 @@ std::string program_path() {
     return ec ? std::string() : exe.string();
 }
 
+bool metafile_clipboard_available() { return false; }
+
+bool put_metafile_on_clipboard(const std::string& /*path*/, std::string& error) {
+    error = "this system has no clipboard that keeps a picture after the program ends";
+    return false;
+}
+
 bool is_terminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
 
 int terminal_columns(std::FILE* stream) {

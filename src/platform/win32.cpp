@@ -622,6 +622,95 @@ std::string program_path() {
 }
 
 // ---------------------------------------------------------------------------------------
+// Clipboard
+
+bool metafile_clipboard_available() { return true; }
+
+namespace {
+
+// The whole of a file; nullopt with `error` set. SetEnhMetaFileBits takes the size as a
+// UINT, and a metafile's header counts its bytes in 32 bits, so nothing larger can be one.
+std::optional<std::string> read_metafile_bytes(const std::string& path, std::string& error) {
+    const int fd = open_regular_file(path, error);
+    if (fd < 0) return std::nullopt;
+    std::optional<std::string> out;
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(handle_of(fd), &size)) {
+        error = last_error_text();
+    } else if (static_cast<uint64_t>(size.QuadPart) > std::numeric_limits<UINT>::max()) {
+        error = "larger than an enhanced metafile can be";
+    } else {
+        std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+        size_t done = 0;
+        for (;;) {
+            const int64_t n = read_at(fd, bytes.data() + done, bytes.size() - done, done);
+            if (n < 0) {
+                error = std::strerror(errno);
+                break;
+            }
+            done += static_cast<size_t>(n);
+            if (n == 0 || done == bytes.size()) {
+                // A file that shrank under us is read as far as it goes; the system's
+                // check of the header then tells whether it is still a metafile.
+                bytes.resize(done);
+                out = std::move(bytes);
+                break;
+            }
+        }
+    }
+    close_file(fd);
+    return out;
+}
+
+// Another program (a clipboard viewer, a paste under way) may hold the clipboard for a
+// moment; two seconds is far longer than any of them holds it.
+bool open_clipboard_for(HWND owner) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (::OpenClipboard(owner)) return true;
+        ::Sleep(20);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool put_metafile_on_clipboard(const std::string& path, std::string& error) {
+    const std::optional<std::string> bytes = read_metafile_bytes(path, error);
+    if (!bytes) return false;
+    // A memory copy, not the file: the clipboard keeps it after the file is gone.
+    HENHMETAFILE picture =
+        ::SetEnhMetaFileBits(static_cast<UINT>(bytes->size()), reinterpret_cast<const BYTE*>(bytes->data()));
+    if (!picture) {
+        error = "not an enhanced metafile";
+        return false;
+    }
+    // EmptyClipboard makes the window given to OpenClipboard the clipboard's owner, and
+    // SetClipboardData fails when there is none; a message-only window is never shown.
+    HWND owner = ::CreateWindowExW(0, L"STATIC", L"plotmint clipboard", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                   ::GetModuleHandleW(nullptr), nullptr);
+    if (!owner) {
+        error = "cannot make a window to own the clipboard: " + last_error_text();
+        ::DeleteEnhMetaFile(picture);
+        return false;
+    }
+    bool done = false;
+    if (!open_clipboard_for(owner)) {
+        error = "the clipboard is held by another program: " + last_error_text();
+    } else {
+        if (!::EmptyClipboard())
+            error = "cannot empty the clipboard: " + last_error_text();
+        else if (!::SetClipboardData(CF_ENHMETAFILE, picture))
+            error = "the clipboard refused the picture: " + last_error_text();
+        else
+            done = true;  // the clipboard owns the picture from here on
+        ::CloseClipboard();
+    }
+    if (!done) ::DeleteEnhMetaFile(picture);
+    ::DestroyWindow(owner);
+    return done;
+}
+
+// ---------------------------------------------------------------------------------------
 // Terminals
 
 bool is_terminal(std::FILE* stream) {
