@@ -55,6 +55,7 @@ constexpr const char* kUsage =
     "written as graph.emf in the current directory first; so every format shows the same\n"
     "picture.\n"
     "\n"
+    "{EMF_AND_SVG_ONLY}"
     "Output:\n"
     "  -o, --output PATH        file to write (default: graph.emf, or graph.FORMAT with\n"
     "                           --format, in the current directory); an extension .emf,\n"
@@ -76,6 +77,7 @@ constexpr const char* kUsage =
     "                           the start-up tables, as separate runs would; DIR is created\n"
     "                           when missing\n"
     "  -q, --quiet              show no progress line on a terminal\n"
+    "{COPY}"
     "      --watch              after converting, keep running and convert again whenever a\n"
     "                           graph file changes on disk (written, or replaced under its\n"
     "                           name) and is then left alone for {SETTLE} ms, so a burst of\n"
@@ -124,9 +126,33 @@ constexpr const char* kUsage =
     "conversion.\n"
     "\n"
     "Examples:\n"
-    "  plotmint-convert examples/graph.g -o graph.pdf\n"
-    "  plotmint-convert --dpi 300 -o graph.png examples/graph.g\n"
+    "{EXAMPLES}"
     "  plotmint-convert --output-dir out --format svg a.g b.g c.g\n";
+
+// Lines for what this build can and cannot do; where it can do all, none, so the help of
+// the full build reads as it always has.
+constexpr const char* kEmfAndSvgOnly =
+    "This build writes EMF and SVG only: PDF and PNG (and with them --width, --height and\n"
+    "--dpi) are played back with Qt, which only the Linux build has. Asking for either\n"
+    "here ends with exit status 1.\n"
+    "\n";
+constexpr const char* kCopyOption =
+    "      --copy               after the conversion, put its metafile (the EMF written, or\n"
+    "                           the one an SVG was played from) on the clipboard as an\n"
+    "                           enhanced metafile, the picture other programs paste; only\n"
+    "                           when the picture was drawn, read back and written, else\n"
+    "                           the clipboard is left as it was; with --watch after each\n"
+    "                           such conversion; not with --output-dir\n";
+constexpr const char* kExportExamples =
+    "  plotmint-convert examples/graph.g -o graph.pdf\n"
+    "  plotmint-convert --dpi 300 -o graph.png examples/graph.g\n";
+constexpr const char* kCopyExample = "  plotmint-convert --copy examples/graph.g\n";
+
+#ifdef PLOTMINT_HAVE_EXPORT
+constexpr bool kHasExport = true;
+#else
+constexpr bool kHasExport = false;
+#endif
 
 // How long a changed graph file must stay unchanged before it is converted again, and how
 // often the files are looked at. A writer's burst of writes, or a save by writing a new file
@@ -152,6 +178,10 @@ std::string usage_text() {
         {"{MAXSIDE}", strformat("%d", kMaxPngSide)},
         {"{BANDMB}", strformat("%lld", kPngBandBytes >> 20)},
         {"{SETTLE}", strformat("%lld", static_cast<long long>(kWatchSettle.count()))},
+        {"{EMF_AND_SVG_ONLY}", kHasExport ? "" : kEmfAndSvgOnly},
+        {"{COPY}", platform::metafile_clipboard_available() ? kCopyOption : ""},
+        {"{EXAMPLES}", std::string(kHasExport ? kExportExamples : "") +
+                           (platform::metafile_clipboard_available() ? kCopyExample : "")},
     };
     std::string text = kUsage;
     for (const auto& [key, value] : fields)
@@ -168,6 +198,7 @@ struct Options {
     std::optional<int> dpi, width, height;
     bool quiet = false;
     bool watch = false;
+    bool copy = false;  // the metafile onto the clipboard after each converted picture
     std::optional<std::string> tone, line, table_dir;
     bool discovery = true;
     // Pen widths, line modes and the display; the tables come from the files at each run.
@@ -281,6 +312,9 @@ Options parse_options(int argc, char** argv, bool& exit_now) {
         } else if (arg == "-q" || arg == "--quiet") {
             flag();
             o.quiet = true;
+        } else if (arg == "--copy" && platform::metafile_clipboard_available()) {
+            flag();
+            o.copy = true;
         } else if (arg == "--tone") {
             o.tone = need();
         } else if (arg == "--line") {
@@ -316,6 +350,8 @@ Options parse_options(int argc, char** argv, bool& exit_now) {
 
     if (o.output_dir) {
         if (o.output) throw UsageError{"--output and --output-dir cannot be used together"};
+        // The clipboard holds one picture.
+        if (o.copy) throw UsageError{"--copy cannot be used with --output-dir; the clipboard holds one picture"};
         if (o.graph_files.empty()) throw UsageError{"--output-dir needs at least one graph file"};
         // Two graph files of the same name would overwrite each other's picture.
         const PictureFormat format = o.format.value_or(PictureFormat::emf);
@@ -535,7 +571,20 @@ bool Converter::convert_picture(const Job& job) {
     // An abandoned drawing is written as far as it went, like its metafile, but not counted
     // as converted.
     const bool written = job.format == PictureFormat::emf || write_picture(played, *result.picture);
-    return written && result.finished && !result.abandoned;
+    const bool converted = written && result.finished && !result.abandoned;
+    // What was checked and written goes on the clipboard, read back from the file as the
+    // window's copy takes the picture last loaded from graph.emf; a failed or abandoned
+    // conversion leaves the clipboard's earlier contents alone.
+    if (!converted || !options_.copy) return converted;
+    // Named by the output: a private metafile's path means nothing to the user.
+    const char* what = job.format == PictureFormat::emf ? "" : "'s metafile";
+    std::string error;
+    if (!platform::put_metafile_on_clipboard(metafile, error)) {
+        note(strformat("%s%s: cannot put it on the clipboard: %s.", job.output.c_str(), what, error.c_str()));
+        return false;
+    }
+    note(strformat("%s%s: copied to the clipboard", job.output.c_str(), what));
+    return true;
 }
 
 const char* pass_name(RunPass pass) {
