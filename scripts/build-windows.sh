@@ -3,11 +3,16 @@
 # runs what it built under Wine.
 #
 #   scripts/build-windows.sh [--install-only] [--deps-only] [--no-install] [--test]
+#                            [--linux-build DIR]
 #
 #   --install-only  install the Debian packages and stop
 #   --deps-only     also build libUEMF and GoogleTest under build-win/deps, then stop
 #   --no-install    do not touch apt (fail when a tool is missing)
-#   --test          after the build, run the test programs that built under Wine
+#   --test          after the build, run the test programs that built under Wine, convert
+#                   the examples under Wine and compare the pictures with the Linux
+#                   converter's, check --copy and GDI's playback of the examples
+#   --linux-build DIR  the Linux build whose bin/plotmint-convert (with PNG export) the
+#                   Windows converter is compared with (default: build)
 #
 # Layout:
 #   build-win/deps/src/      libUEMF's Debian source package, unpacked
@@ -17,11 +22,11 @@
 #   build-win/wineprefix/    the Wine prefix the tests run in (made on first use)
 #
 # The project is built with ninja -k 0, so a source that does not compile yet does not hide
-# the targets that do; the script names both kinds at the end. It exits non-zero only when
-# the tools or the dependencies fail, or (with --test) when a program that built fails
-# under Wine. ctest in build-win/ works too (WINEPREFIX=build-win/wineprefix; the toolchain
-# file names Wine as its emulator) but starts Wine once per test, a second or more each:
-# the script runs each test program once instead.
+# the targets that do; the script names both kinds at the end. It exits non-zero when the
+# tools or the dependencies fail and, with --test, when a target did not build or a test or
+# check under Wine fails (CI runs it so). ctest in build-win/ works too
+# (WINEPREFIX=build-win/wineprefix; the toolchain file names Wine as its emulator) but
+# starts Wine once per test, a second or more each: the script runs each program once.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -34,10 +39,19 @@ for arg in "$@"; do
     --deps-only) stop_after=deps ;;
     --no-install) install=0 ;;
     --test) run_tests=1 ;;
-    -h|--help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "build-windows: unknown argument $arg" >&2; exit 2 ;;
+    --linux-build) want_linux_build=1 ;;
+    -h|--help) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *)
+      if [ "${want_linux_build:-0}" -eq 1 ]; then
+        linux_build=$arg
+        want_linux_build=0
+      else
+        echo "build-windows: unknown argument $arg" >&2; exit 2
+      fi ;;
   esac
 done
+if [ "${want_linux_build:-0}" -eq 1 ]; then echo "build-windows: --linux-build needs a folder" >&2; exit 2; fi
+linux_convert="${linux_build:-$here/build}/bin/plotmint-convert"
 
 build="$here/build-win"
 deps="$build/deps"
@@ -47,6 +61,11 @@ jobs="${JOBS:-2}"
 nice_cmd=(nice -n "${NICE:-19}")
 
 log() { printf 'build-windows: %s\n' "$*" >&2; }
+# ccache where it is installed (developers' machines); CI's clean machine has none.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 elapsed() { printf '%ds' $(($(date +%s) - $1)); }
 
 # --- Debian packages -----------------------------------------------------------------------
@@ -56,10 +75,11 @@ elapsed() { printf '%ds' $(($(date +%s) - $1)); }
 # URW faces stand in for the Windows faces our pictures name (Symbol made by
 # tools/windows/make_symbol_font.py). No X server: GDI draws into memory bitmaps, and the
 # clipboard lives in the wineserver (Xvfb matters only for handing the clipboard to X
-# programs, which see Wine's picture under the private target WCF_ENHMETAFILE).
+# programs, which see Wine's picture under the private target WCF_ENHMETAFILE). Pillow
+# reads the PNG and BMP images the playback check compares.
 packages=(
   g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 fonts-wine
-  build-essential dpkg-dev cmake ninja-build googletest python3 python3-fonttools
+  build-essential dpkg-dev cmake ninja-build googletest python3 python3-fonttools python3-pil
   fonts-liberation2 fonts-urw-base35
 )
 
@@ -214,7 +234,7 @@ build_gtest() {
     -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" \
     -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON -Dgtest_disable_pthreads=OFF \
-    -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
+    "${launcher[@]}" >/dev/null
   "${nice_cmd[@]}" cmake --build "$deps/obj/googletest" -j"$jobs"
   cmake --install "$deps/obj/googletest" >/dev/null
   log "GoogleTest built in $(elapsed "$t0")"
@@ -234,7 +254,7 @@ configure() {
     -DPLOTMINT_DEPS_PREFIX="$deps" \
     -DCMAKE_BUILD_TYPE=Release \
     -DPLOTMINT_EXPORT=OFF -DPLOTMINT_GUI=OFF -DPLOTMINT_TESTS=ON \
-    -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
+    "${launcher[@]}" >/dev/null
 }
 
 # What the cross build is for; each is reported as built or not.
@@ -331,12 +351,24 @@ wineserver -w
 wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
-failures=0
+# A target that did not build is a failure of the test run, not something to pass over.
+failures=${#missing[@]}
+passed=0 skipped=0
 for t in "${built[@]}"; do
   case "$t" in test_*) ;; *) continue ;; esac
   t0=$(date +%s)
-  if (cd "$build" && "${nice_cmd[@]}" "${wine_cmd[@]}" "bin/$t.exe" --gtest_brief=1) >"$build/$t.log" 2>&1; then
-    log "$t passed under Wine in $(elapsed "$t0"): $(grep -E '^\[  PASSED  \]' "$build/$t.log" | head -n 1)"
+  status=0
+  (cd "$build" && "${nice_cmd[@]}" "${wine_cmd[@]}" "bin/$t.exe" --gtest_brief=1) >"$build/$t.log.tmp" 2>&1 || status=$?
+  # The programs' text streams end their lines in \r\n.
+  tr -d '\r' <"$build/$t.log.tmp" >"$build/$t.log" && rm -f "$build/$t.log.tmp"
+  if [ "$status" -eq 0 ]; then
+    log "$t passed under Wine in $(elapsed "$t0"): $(grep -E '^\[  (PASSED|SKIPPED) +\]' "$build/$t.log" | tr '\n' ' ')"
+    n=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\./\1/p' "$build/$t.log" | head -n 1)
+    passed=$((passed + ${n:-0}))
+    n=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}\./\1/p' "$build/$t.log" | head -n 1)
+    skipped=$((skipped + ${n:-0}))
+    # Each skip with the reason the test gave (the line after "FILE:LINE: Skipped").
+    grep -A1 -E ': Skipped$' "$build/$t.log" | grep -vE '^--$' | paste - - | sed "s/^/  skipped: /" >&2 || true
   else
     failures=$((failures + 1))
     log "$t FAILED under Wine in $(elapsed "$t0"); see $build/$t.log"
@@ -390,5 +422,171 @@ PY
   check playback_bad_size 2 bin/playback_check.exe "$picture" playback.bmp 0 240
   check playback_not_emf 2 bin/playback_check.exe "$here/README.md" playback.bmp 32 32
 fi
+# --- The converter under Wine against the Linux one ---------------------------------------
+# Every example and the edge cases under tests/data/graphs, in one --output-dir run per
+# setting on each side (one Wine start each): the same exit status, the same files, and
+# each EMF byte for byte the Linux converter's. Explicit settings besides the defaults, the
+# same on both sides: a smaller display and each Hershey choice move every coordinate and
+# font height.
+graphs=("$here"/examples/*.g "$here"/tests/data/graphs/*.g)
+settings=(
+  ""
+  "--display 344,194,1366,768 --hershey 1 --vhline 1"
+  "--display 600,340,2560,1440 --hershey 2 --vhline 2 --widths 2,4,6,8,20"
+)
+work="$build/wine-checks"
+rm -rf "$work"
+mkdir -p "$work"
+if [ ! -x "$linux_convert" ]; then
+  failures=$((failures + 1))
+  log "no Linux converter at $linux_convert to compare with (build it first, or name the build with --linux-build)"
+elif [[ " ${built[*]} " != *" plotmint-convert "* ]]; then
+  log "plotmint-convert.exe did not build; no conversions compared"
+else
+  t0=$(date +%s)
+  compared=0 differing=0
+  for i in "${!settings[@]}"; do
+    # shellcheck disable=SC2206  # the settings are words
+    opts=(${settings[$i]})
+    for side in linux win; do mkdir -p "$work/convert-$i/$side"; done
+    linux_status=0 win_status=0
+    (cd "$work/convert-$i/linux" && "${nice_cmd[@]}" "$linux_convert" -q "${opts[@]}" -d out "${graphs[@]}") \
+      >"$work/convert-$i/linux.log" 2>&1 || linux_status=$?
+    (cd "$work/convert-$i/win" && "${nice_cmd[@]}" "${wine_cmd[@]}" "$build/bin/plotmint-convert.exe" -q "${opts[@]}" \
+      -d out "${graphs[@]}") >"$work/convert-$i/win.log" 2>&1 || win_status=$?
+    if [ "$linux_status" -ne "$win_status" ]; then
+      failures=$((failures + 1))
+      log "convert (${settings[$i]:-defaults}): exit status $win_status under Wine, $linux_status on Linux"
+    fi
+    # The outcome line of each graph file, the same on both sides.
+    if ! cmp -s <(grep -o ': [^ ]*\.g: [a-z].*' "$work/convert-$i/linux.log" | sed 's|to out/.*|to out|') \
+                <(tr -d '\r' <"$work/convert-$i/win.log" | grep -o ': [^ ]*\.g: [a-z].*' | sed 's|to out[/\\].*|to out|'); then
+      failures=$((failures + 1))
+      log "convert (${settings[$i]:-defaults}): the outcome lines differ; see $work/convert-$i/*.log"
+    fi
+    if ! cmp -s <(ls "$work/convert-$i/linux/out") <(ls "$work/convert-$i/win/out"); then
+      failures=$((failures + 1))
+      log "convert (${settings[$i]:-defaults}): different files written: $(ls "$work/convert-$i/linux/out" | tr '\n' ' ')/ $(ls "$work/convert-$i/win/out" | tr '\n' ' ')"
+    fi
+    for f in "$work/convert-$i/linux/out"/*.emf; do
+      compared=$((compared + 1))
+      if ! cmp -s "$f" "$work/convert-$i/win/out/$(basename "$f")"; then
+        differing=$((differing + 1))
+        failures=$((failures + 1))
+        log "convert (${settings[$i]:-defaults}): $(basename "$f") differs from the Linux converter's"
+      fi
+    done
+  done
+  log "converter: $compared EMFs of ${#graphs[@]} graph files x ${#settings[@]} settings compared with Linux, $differing differ, in $(elapsed "$t0")"
+fi
+
+# --- --copy --------------------------------------------------------------------------------
+# What the converter leaves on the clipboard is the metafile it wrote, byte for byte; a
+# failed run leaves the clipboard alone; --copy is refused where it makes no sense.
+if [[ " ${built[*]} " == *" plotmint-convert "* && " ${built[*]} " == *" clipboard_check "* ]]; then
+  t0=$(date +%s)
+  copy="$work/copy"
+  mkdir -p "$copy"
+  cp "$here/examples/graph.g" "$here/examples/text.g" "$copy/"
+  wconvert() { (cd "$copy" && "${wine_cmd[@]}" "$build/bin/plotmint-convert.exe" "$@"); }
+  expect() {  # name expected-status command...: the status, and the log kept
+    local name=$1 want=$2 got=0
+    shift 2
+    "$@" >"$copy/$name.log" 2>&1 || got=$?
+    tr -d '\r' <"$copy/$name.log" >"$copy/$name.txt"
+    if [ "$got" -ne "$want" ]; then
+      failures=$((failures + 1))
+      log "copy: $name FAILED: status $got, expected $want; see $copy/$name.txt"
+      return 1
+    fi
+  }
+  wcheck() { (cd "$copy" && "${wine_cmd[@]}" "$build/bin/clipboard_check.exe" "$@"); }
+  fail() { failures=$((failures + 1)); log "copy: $*"; }
+  # graph.emf in the current folder, no output named.
+  if expect emf 0 wconvert -q --copy graph.g; then
+    expect emf_check 0 wcheck graph.emf || true
+    grep -qx 'plotmint-convert: graph.emf: copied to the clipboard' "$copy/emf.txt" ||
+      fail "no line saying graph.emf was copied; see $copy/emf.txt"
+  fi
+  # An SVG: the clipboard gets the private metafile it was played from, which is gone
+  # afterwards; it equals the EMF of the same graph file.
+  mv "$copy/graph.emf" "$copy/graph-of-graph.emf" 2>/dev/null || true
+  if expect svg 0 wconvert -q --copy -o text.svg text.g; then
+    if [ -e "$copy/graph.emf" ] || ! [ -s "$copy/text.svg" ]; then
+      fail "the SVG run left graph.emf behind or wrote no SVG"
+    fi
+    if expect text_emf 0 wconvert -q -o text.emf text.g; then
+      expect svg_check 0 wcheck text.emf || true
+      # A run that fails copies nothing: the clipboard still holds text.emf's picture.
+      expect missing 1 wconvert -q --copy missing.g && expect missing_check 0 wcheck text.emf || true
+      # And the check tells another picture apart.
+      [ -f "$copy/graph-of-graph.emf" ] && { expect other_differs 1 wcheck graph-of-graph.emf || true; }
+    fi
+  fi
+  if expect with_output_dir 2 wconvert --copy -d out text.g; then
+    grep -q -- '--copy cannot be used with --output-dir' "$copy/with_output_dir.txt" ||
+      fail "--copy with --output-dir refused with another message; see $copy/with_output_dir.txt"
+  fi
+  expect with_value 2 wconvert --copy=yes text.g || true
+  # The Linux converter has no such option, and its help neither --copy nor the note.
+  if expect linux_refuses 2 "$linux_convert" --copy text.g; then
+    grep -q "unknown option '--copy'" "$copy/linux_refuses.txt" ||
+      fail "the Linux converter refused --copy with another message; see $copy/linux_refuses.txt"
+  fi
+  if expect win_help 0 wconvert --help && expect linux_help 0 "$linux_convert" --help; then
+    for text in "--copy" "This build writes EMF and SVG only"; do
+      if ! grep -q -- "$text" "$copy/win_help.txt" || grep -q -- "$text" "$copy/linux_help.txt"; then
+        fail "'$text' should be in the Windows help only"
+      fi
+    done
+  fi
+  log "--copy checks done in $(elapsed "$t0")"
+fi
+
+# --- GDI's playback of the examples ---------------------------------------------------------
+# Each example's EMF, played by PlayEnhMetaFile into a bitmap of the size of the Linux
+# converter's PNG of it (at 40 dpi, as scripts/compare-lo.sh uses), scored against that PNG;
+# the limits are checked at every run against GDI's playback broken on purpose (each of
+# which must fail). Limits: see docs/windows-build.md for the figures they were set from.
+max_grey=${PLAYBACK_MAX_GREY:-1.2}
+min_ink=${PLAYBACK_MIN_INK:-0.97}
+if [ -x "$linux_convert" ] && [[ " ${built[*]} " == *" playback_check "* ]]; then
+  t0=$(date +%s)
+  play="$work/playback"
+  mkdir -p "$play/white-tables"
+  # Tables that paint every fill white: the "fills missing" fault.
+  cp "$build"/bin/*.ktc "$build"/bin/*.klc "$play/white-tables/"
+  for t in "$play/white-tables"/*.ktc; do
+    printf 'color\nno.   r   g   b\n  0 255 255 255\n120 255 255 255\n' >"$t"
+  done
+  scores=()
+  for example in "$here"/examples/*.g; do
+    name=$(basename "$example" .g)
+    (cd "$play" && "$linux_convert" -q "$example" -o "$name.emf" && "$linux_convert" -q "$example" --dpi 40 -o "$name.png" &&
+      "$linux_convert" -q "$example" --table-dir "$play/white-tables" -o "$name-nofill.emf") >"$play/$name.log" 2>&1 || {
+      failures=$((failures + 1)); log "playback: the Linux converter failed on $name; see $play/$name.log"; continue; }
+    read -r w h < <(/usr/bin/python3 -c 'import sys; from PIL import Image; print(*Image.open(sys.argv[1]).size)' "$play/$name.png")
+    nofill=-
+    for variant in "$name" "$name-nofill"; do
+      [ "$variant" = "$name-nofill" ] && cmp -s "$play/$name.emf" "$play/$name-nofill.emf" && continue
+      if ! (cd "$play" && "${wine_cmd[@]}" "$build/bin/playback_check.exe" "$variant.emf" "$variant.bmp" "$w" "$h") \
+          >>"$play/$name.log" 2>&1; then
+        failures=$((failures + 1)); log "playback: GDI could not play $variant.emf; see $play/$name.log"
+      fi
+      [ "$variant" = "$name-nofill" ] && nofill="$play/$variant.bmp"
+    done
+    scores+=("$name" "$play/$name.png" "$play/$name.bmp" "$nofill")
+  done
+  if [ ${#scores[@]} -gt 0 ] && ! /usr/bin/python3 "$here/tools/windows/compare_playback.py" "$max_grey" "$min_ink" \
+      "${scores[@]}" >"$play/scores.txt" 2>&1; then
+    failures=$((failures + 1))
+    log "playback: a picture differs from our PNG beyond the limits, or a broken one passed:"
+  fi
+  sed 's/^/  /' "$play/scores.txt" >&2
+  log "playback of the examples done in $(elapsed "$t0")"
+fi
+
+log "core tests under Wine: $passed passed, $skipped skipped"
+
 log "Wine checks done in $(elapsed "$t_start") since the start; $failures failed"
 [ "$failures" -eq 0 ]
