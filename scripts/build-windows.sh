@@ -586,6 +586,47 @@ if [ -x "$linux_convert" ] && [[ " ${built[*]} " == *" playback_check "* ]]; the
   log "playback of the examples done in $(elapsed "$t0")"
 fi
 
+# --- The package ---------------------------------------------------------------------------
+# The zip holds what scripts/package-windows.sh says, and its converter, run from where the
+# zip was unpacked, finds the tables beside it and draws the Linux converter's picture.
+if [ -x "$linux_convert" ] && [[ " ${built[*]} " == *" plotmint-convert "* ]]; then
+  t0=$(date +%s)
+  pkg="$work/package"
+  mkdir -p "$pkg"
+  if ! "$here/scripts/package-windows.sh" "$build" >"$pkg/package.log" 2>&1; then
+    failures=$((failures + 1)); log "package: package-windows.sh failed; see $pkg/package.log"
+  else
+    zip=$(sed -n 's/^package-windows: wrote //p' "$pkg/package.log")
+    want="plotmint-convert.exe $(cd "$here/data" && ls ./*.ktc ./*.klc | sed 's|^\./||' | tr '\n' ' ')README.md LICENSE"
+    if ! /usr/bin/python3 - "$zip" "$pkg/unpacked" "$want" <<'PY'
+import os, sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+names = z.namelist()
+top = {n.split("/")[0] for n in names}
+base = [n.split("/", 1)[1] for n in names]
+want = sys.argv[3].split()
+assert len(top) == 1 and sorted(base) == sorted(want), (names, want)
+assert z.testzip() is None
+z.extractall(sys.argv[2])
+PY
+    then
+      failures=$((failures + 1)); log "package: $zip does not hold what it should"
+    else
+      folder=$(find "$pkg/unpacked" -mindepth 1 -maxdepth 1 -type d)
+      mkdir -p "$pkg/run"
+      cp "$here/examples/graph.g" "$pkg/run/"
+      (cd "$pkg/run" && "${wine_cmd[@]}" "$folder/plotmint-convert.exe" -q graph.g -o win.emf &&
+        "$linux_convert" -q graph.g -o linux.emf) >"$pkg/run.log" 2>&1 || true
+      if ! cmp -s "$pkg/run/win.emf" "$pkg/run/linux.emf" ||
+         ! grep -q 'tone-demo.ktc' "$pkg/run.log"; then
+        failures=$((failures + 1)); log "package: the unpacked converter did not draw the Linux picture with its tables; see $pkg/run.log"
+      else
+        log "package: $(basename "$zip") holds $(wc -w <<<"$want") files; its converter draws the Linux picture, in $(elapsed "$t0")"
+      fi
+    fi
+  fi
+fi
+
 log "core tests under Wine: $passed passed, $skipped skipped"
 
 log "Wine checks done in $(elapsed "$t_start") since the start; $failures failed"
