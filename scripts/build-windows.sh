@@ -480,6 +480,51 @@ else
   log "converter: $compared EMFs of ${#graphs[@]} graph files x ${#settings[@]} settings compared with Linux, $differing differ, in $(elapsed "$t0")"
 fi
 
+# --- The converter's refusals and failures, against the Linux one ---------------------------
+# Usage errors, inputs that are no graph file and outputs that cannot be written: the same
+# exit status on both sides, the same words for a usage error, and an input that doubles
+# as the output left as it was. Paths and system error texts differ, so other failures are
+# compared by status only. Each case is one Wine start.
+if [ -x "$linux_convert" ] && [[ " ${built[*]} " == *" plotmint-convert "* ]]; then
+  t0=$(date +%s)
+  cases=(
+    "--bogus" "--widths 1,2,3,4" "--widths 1,2,3,4,x" "--vhline 3" "--hershey a" "--vhline-pen 1,2,3"
+    "--display 0,1,1,1" "-o" "a.g b.g" "-o x.svg -d out a.g" "-d out" "--quiet=yes a.g"
+    "--dpi 300 --width 800 a.g" "-f gif a.g"
+    "missing.g" "folder.g" "junk.g" "graph.g -o no-such-folder/x.emf" "graph.g -o graph.g" "-d graph.g graph.g"
+    "graph.g -f svg -o x.svg" "graph.g -f png -o x.png"
+  )
+  refused=0
+  for side in linux win; do
+    mkdir -p "$work/refuse/$side/folder.g"
+    cp "$here/examples/graph.g" "$work/refuse/$side/"
+    printf '%%PDF-1.4 3 0 0 2 100 200' >"$work/refuse/$side/junk.g"
+  done
+  for c in "${cases[@]}"; do
+    # shellcheck disable=SC2206  # the case is words
+    args=($c)
+    ls_=0 ws=0
+    (cd "$work/refuse/linux" && "$linux_convert" -q "${args[@]}") >"$work/refuse/linux.log" 2>&1 || ls_=$?
+    (cd "$work/refuse/win" && "${wine_cmd[@]}" "$build/bin/plotmint-convert.exe" -q "${args[@]}") \
+      >"$work/refuse/win.raw" 2>&1 || ws=$?
+    tr -d '\r' <"$work/refuse/win.raw" >"$work/refuse/win.log"
+    refused=$((refused + 1))
+    # PNG is not in the Windows build: status 1 there, 0 on Linux.
+    [ "$c" = "graph.g -f png -o x.png" ] && [ "$ls_" -eq 0 ] && ls_=1
+    if [ "$ws" -ne "$ls_" ]; then
+      failures=$((failures + 1))
+      log "refusals: '$c': status $ws under Wine, $ls_ on Linux; see $work/refuse/win.log"
+    elif [ "$ls_" -eq 2 ] && ! cmp -s "$work/refuse/linux.log" "$work/refuse/win.log"; then
+      failures=$((failures + 1))
+      log "refusals: '$c': the usage message differs: $(head -n 1 "$work/refuse/win.log")"
+    fi
+  done
+  if ! cmp -s "$here/examples/graph.g" "$work/refuse/win/graph.g"; then
+    failures=$((failures + 1)); log "refusals: a run under Wine wrote over its graph file"
+  fi
+  log "refusals: $refused cases compared with Linux in $(elapsed "$t0")"
+fi
+
 # --- --copy --------------------------------------------------------------------------------
 # What the converter leaves on the clipboard is the metafile it wrote, byte for byte; a
 # failed run leaves the clipboard alone; --copy is refused where it makes no sense.
