@@ -674,5 +674,5 @@ fi
 
 log "core tests under Wine: $passed passed, $skipped skipped"
 
-log "Wine checks done in $(elapsed "$t_start") since the start; $failures failed"
+log "done in $(elapsed "$t_start") (packages, dependencies, build, tests and checks under Wine); $failures failed"
 [ "$failures" -eq 0 ]
