@@ -70,7 +70,8 @@ TEST(SymbolEncoding, IsReadableWithoutASymbolFont) {
 TEST(SymbolEncoding, AgreesWithTheSymbolFontsGlyphNames) {
     const char* font = "/usr/share/fonts/type1/urw-base35/StandardSymbolsPS.t1";
     if (!std::filesystem::exists(font) || std::system("/usr/bin/python3 -c 'import fontTools' 2>/dev/null") != 0)
-        GTEST_SKIP() << "python3-fonttools or fonts-urw-base35 is not installed";
+        GTEST_SKIP() << "/usr/bin/python3 with fontTools or the URW Symbol font cannot be reached from here "
+                        "(python3-fonttools or fonts-urw-base35 not installed, or a Windows build under Wine)";
     const auto out = std::filesystem::temp_directory_path() / ("symbol-names-" + std::to_string(::getpid()) + ".txt");
     const std::string script =
         "from fontTools.t1Lib import T1Font\n"

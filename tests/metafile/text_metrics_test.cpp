@@ -159,7 +159,8 @@ TEST(FaceAdvanceTables, EveryWindowsFaceIsPresent) {
 TEST(FaceAdvanceTables, MatchTheGenerator) {
     const std::string source = PLOTMINT_SOURCE_DIR;
     if (std::system("/usr/bin/python3 -c 'import fontTools' 2>/dev/null") != 0)
-        GTEST_SKIP() << "python3-fonttools is not installed";
+        GTEST_SKIP() << "/usr/bin/python3 with fontTools cannot be run from here (python3-fonttools not "
+                        "installed, or a Windows build under Wine)";
     const auto out = std::filesystem::temp_directory_path() / ("face_advances-" + std::to_string(::getpid()) + ".cpp");
     const std::string cmd = "/usr/bin/python3 " + source + "/tools/gen_face_advances.py " + out.string();
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
