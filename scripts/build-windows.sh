@@ -585,6 +585,29 @@ if [[ " ${built[*]} " == *" plotmint-convert "* && " ${built[*]} " == *" clipboa
       fi
     done
   fi
+  # With --watch each conversion's picture replaces the clipboard's: a watching converter
+  # copies graph.g's picture, then, once the file is replaced by text.g's records, that one.
+  cp "$copy/graph.g" "$copy/watched.g"
+  (cd "$copy" && exec "${wine_cmd[@]}" "$build/bin/plotmint-convert.exe" -q --watch --copy -o watched.emf watched.g) \
+    >"$copy/watch.log" 2>&1 &
+  watcher=$!
+  wait_for_clipboard() {  # FILE: until the clipboard holds it, 30 s at most
+    local n
+    for n in $(seq 60); do
+      if [ -s "$1" ] && wcheck "$1" >/dev/null 2>&1; then return 0; fi
+      sleep 0.5
+    done
+    return 1
+  }
+  if ! wait_for_clipboard "$copy/graph-of-graph.emf"; then
+    fail "a watching converter did not copy its first picture; see $copy/watch.log"
+  else
+    cp "$copy/text.g" "$copy/watched.g.new" && mv "$copy/watched.g.new" "$copy/watched.g"
+    wait_for_clipboard "$copy/text.emf" ||
+      fail "a watching converter did not copy the picture of the changed file; see $copy/watch.log"
+  fi
+  kill "$watcher" 2>/dev/null || true
+  wait "$watcher" 2>/dev/null || true
   log "--copy checks done in $(elapsed "$t0")"
 fi
 
