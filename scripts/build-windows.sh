@@ -20,6 +20,8 @@
 #                            lib/cmake/GTest) built with the cross compiler
 #   build-win/               the project, configured with cmake/mingw-w64.cmake
 #   build-win/wineprefix/    the Wine prefix the tests run in (made on first use)
+#   build-win/wine-checks/   what --test converts, copies and plays, with its logs (renewed
+#                            by each run)
 #
 # The project is built with ninja -k 0, so a source that does not compile yet does not hide
 # the targets that do; the script names both kinds at the end. It exits non-zero when the
@@ -40,7 +42,7 @@ for arg in "$@"; do
     --no-install) install=0 ;;
     --test) run_tests=1 ;;
     --linux-build) want_linux_build=1 ;;
-    -h|--help) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,31p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *)
       if [ "${want_linux_build:-0}" -eq 1 ]; then
         linux_build=$arg
