@@ -131,6 +131,15 @@ bool FileSink::patch(uint64_t offset, const void* data, size_t size) {
     return true;
 }
 
+bool FileSink::finish() {
+    if (!ok() || !flush_buffer()) return false;
+    if (std::fflush(file_) != 0) {
+        fail(strformat("cannot write %s: %s", temp_.path.c_str(), errno_text(errno).c_str()));
+        return false;
+    }
+    return true;
+}
+
 bool FileSink::commit() {
     if (!ok() || !flush_buffer()) return false;
     // A replaced picture keeps who may read it (a private 0600 one stays private).

@@ -46,6 +46,11 @@ public:
     bool patch(uint64_t offset, const void* data, size_t size) override;
     bool commit() override;
     std::string error() const override { return error_; }
+    // Hands what is buffered to the system, so that the temporary file reads back whole
+    // before commit() makes it durable and puts it in place.
+    bool finish();
+    // Where the bytes are until commit() renames them over the target.
+    const std::string& temporary_path() const { return temp_.path; }
 
 private:
     void fail(const std::string& what);
