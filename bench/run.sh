@@ -13,6 +13,7 @@
 #   PLOTMINT_BENCH_RUNS      timed runs after the warm-up (3)
 #   PLOTMINT_BENCH_PLOT_MAX  largest size in MiB given to plotutils' plot, which is slow (100)
 #   PLOTMINT_BENCH_SEED      generator seed (1)
+#   PLOTMINT_BENCH_NO_INSTALL  set to skip installing plotutils when plot is missing
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${PLOTMINT_BENCH_BUILD:-$here/build-bench}
@@ -35,6 +36,16 @@ cmake --build "$build" -j"$jobs" --target plotmint-convert gen_graph timeit benc
     >/dev/null
 bin=$build/bin
 have_plot=0
+# The ratios against plot -T ps are goals of their own, so plotutils is installed when it is
+# missing and the package manager can be used (PLOTMINT_BENCH_NO_INSTALL=1 skips this).
+if ! command -v plot >/dev/null 2>&1 && [[ -z ${PLOTMINT_BENCH_NO_INSTALL:-} ]] && command -v apt-get >/dev/null 2>&1 &&
+    [[ $(id -u) == 0 ]]; then
+    echo "installing plotutils for plot -T ps" >&2
+    apt-get install -y -q -o DPkg::Lock::Timeout=900 plotutils >/dev/null ||
+        { apt-get update -q -o DPkg::Lock::Timeout=900 >/dev/null &&
+            apt-get install -y -q -o DPkg::Lock::Timeout=900 plotutils >/dev/null; } ||
+        echo "run.sh: plotutils could not be installed; the plot columns stay empty" >&2
+fi
 command -v plot >/dev/null 2>&1 && have_plot=1
 
 # ---- helpers ----------------------------------------------------------------------------
