@@ -140,6 +140,16 @@ bool FileSink::finish() {
     return true;
 }
 
+bool FileSink::sync_written(int& err) {
+    if (file_ && platform::flush_to_disk(file_)) return true;
+    err = file_ ? errno : EBADF;
+    return false;
+}
+
+void FileSink::fail_sync(int err) {
+    fail(strformat("cannot write %s: %s", temp_.path.c_str(), errno_text(err).c_str()));
+}
+
 bool FileSink::commit() {
     if (!ok() || !flush_buffer()) return false;
     // A replaced picture keeps who may read it (a private 0600 one stays private).

@@ -1,5 +1,6 @@
 #include "app/core/conversion.h"
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -23,17 +24,49 @@ public:
 };
 
 // The picture's bytes go to the file sink, but closing the writer only hands them to the
-// system: the commit (sync, rename, folder sync) is left to commit_while_checking.
+// system: the commit (sync, rename, folder sync) is left to commit_while_checking. While the
+// passes draw, the worker syncs what has been written every few megabytes, so that the sync
+// before the rename finds little left to write.
 class DeferredCommit final : public ByteSink {
 public:
-    explicit DeferredCommit(FileSink& file) : file_(file) {}
-    bool write(const void* data, size_t size) override { return file_.write(data, size); }
+    DeferredCommit(FileSink& file, Worker& worker) : file_(file), worker_(worker) {}
+    // A sync under way ends before the sink it syncs goes.
+    ~DeferredCommit() override { worker_.wait(); }
+    DeferredCommit(const DeferredCommit&) = delete;
+    DeferredCommit& operator=(const DeferredCommit&) = delete;
+    bool write(const void* data, size_t size) override {
+        if (!file_.write(data, size)) return false;
+        unsynced_ += size;
+        if (unsynced_ >= kSyncStep && !syncing_.load(std::memory_order_acquire)) {
+            unsynced_ = 0;
+            syncing_.store(true, std::memory_order_relaxed);
+            worker_.start([this] {
+                int err = 0;
+                if (!file_.sync_written(err) && sync_error_ == 0) sync_error_ = err;
+                syncing_.store(false, std::memory_order_release);
+            });
+        }
+        return true;
+    }
     bool patch(uint64_t offset, const void* data, size_t size) override { return file_.patch(offset, data, size); }
     bool commit() override { return file_.finish(); }
     std::string error() const override { return file_.error(); }
+    // Waits for a sync under way; false when one failed, and the sink then fails as the
+    // sync before the rename would have.
+    bool synced() {
+        worker_.wait();
+        if (sync_error_ == 0) return true;
+        file_.fail_sync(sync_error_);
+        return false;
+    }
 
 private:
+    static constexpr uint64_t kSyncStep = uint64_t{16} << 20;
     FileSink& file_;
+    Worker& worker_;
+    uint64_t unsynced_ = 0;
+    std::atomic<bool> syncing_{false};
+    int sync_error_ = 0;  // written by the worker's job, read after it has ended
 };
 
 // Commits `file` on the worker while this thread reads the picture back from the temporary
@@ -42,9 +75,13 @@ private:
 // the rename that frees the old picture's blocks) is spent checking. The read-back's result
 // is only used once the commit has succeeded; false, with the commit's reason in `error`,
 // when it failed, as a commit inside EmfWriter::close() would have reported it.
-bool commit_while_checking(Worker& worker, FileSink& file, const PictureTarget& target,
+bool commit_while_checking(Worker& worker, DeferredCommit& deferred, FileSink& file, const PictureTarget& target,
                            std::optional<EmfPicture>& picture, std::string& picture_error, bool& checked,
                            std::string& error) {
+    if (!deferred.synced()) {
+        error = file.error();
+        return false;
+    }
     std::string reason;
     const int fd = platform::open_regular_file(file.temporary_path(), reason);
     bool committed = false;
@@ -196,7 +233,7 @@ DrawRunResult Conversion::run(const Settings& settings, const PictureTarget& tar
             sink = &*file;
         }
         std::optional<DeferredCommit> deferred;
-        if (file && worker_) sink = &deferred.emplace(*file);
+        if (file && worker_) sink = &deferred.emplace(*file, *worker_);
         if (file && !file->ok()) {
             log.log_line(strformat("cannot write %s: %s", target.path.c_str(), file->error().c_str()));
         } else {
@@ -211,8 +248,8 @@ DrawRunResult Conversion::run(const Settings& settings, const PictureTarget& tar
                 written_bytes = writer.size();
                 std::string error = writer.error();
                 if (written && deferred)
-                    written = commit_while_checking(*worker_, *file, target, early_picture, early_error, checked_early,
-                                                    error);
+                    written = commit_while_checking(*worker_, *deferred, *file, target, early_picture, early_error,
+                                                    checked_early, error);
                 if (!written) log.log_line(strformat("cannot write %s: %s", target.path.c_str(), error.c_str()));
             }
         }
