@@ -8,6 +8,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -93,41 +94,39 @@ std::string examples_repeated(size_t bytes) {
     return out;
 }
 
+// A graph file of the tree, or one generated when the test runs.
 struct Input {
     std::string name;
     fs::path path;
+    std::function<std::string()> make;
 };
 
 void PrintTo(const Input& i, std::ostream* os) { *os << i.name; }
-
-fs::path scratch() {
-    static const fs::path dir = fs::temp_directory_path() / ("plotmint_conversion_worker_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    return dir;
-}
 
 std::vector<Input> inputs() {
     std::vector<Input> out;
     for (const fs::path& folder : {fs::path(PLOTMINT_SOURCE_DIR) / "examples", fs::path(PLOTMINT_TEST_DATA) / "graphs"})
         for (const auto& entry : fs::directory_iterator(folder))
-            if (entry.path().extension() == ".g") out.push_back({entry.path().stem().string(), entry.path()});
-    // Generated: the halves meet on a whole record; they do not (records across lines); an
-    // item that is not a number in the second half.
-    const std::string drawing = examples_repeated(3u << 20);
-    std::string across;
-    for (size_t i = 0; i < drawing.size(); ++i) across += drawing[i] == '\n' && i % 3 == 0 ? ' ' : drawing[i];
-    const std::string junk = drawing + "3 100 100\n2 x 200\n" + drawing.substr(0, 1 << 20);
-    for (const auto& [name, text] : {std::pair<std::string, std::string>{"generated_drawing", drawing},
-                                     {"generated_across_lines", across},
-                                     {"generated_junk_in_second_half", junk}}) {
-        const fs::path p = scratch() / (name + ".g");
-        std::ofstream(p, std::ios::binary) << text;
-        out.push_back({name, p});
-    }
+            if (entry.path().extension() == ".g") out.push_back({entry.path().stem().string(), entry.path(), {}});
     std::sort(out.begin(), out.end(), [](const Input& a, const Input& b) { return a.name < b.name; });
     for (Input& i : out)
         for (char& c : i.name)
             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    // The halves meet on a whole record; they do not (records across lines); an item that is
+    // not a number in the second half; a picture past 16 MiB, which the worker syncs while
+    // the passes draw.
+    out.push_back({"generated_drawing", {}, [] { return examples_repeated(3u << 20); }});
+    out.push_back({"generated_across_lines", {}, [] {
+                       std::string t = examples_repeated(3u << 20);
+                       for (size_t i = 0; i < t.size(); i += 3)
+                           if (t[i] == '\n') t[i] = ' ';
+                       return t;
+                   }});
+    out.push_back({"generated_junk_in_second_half", {}, [] {
+                       const std::string d = examples_repeated(3u << 20);
+                       return d + "3 100 100\n2 x 200\n" + d.substr(0, 1 << 20);
+                   }});
+    out.push_back({"generated_large", {}, [] { return examples_repeated(14u << 20); }});
     return out;
 }
 
@@ -135,18 +134,25 @@ class ConversionWorker : public ::testing::TestWithParam<std::tuple<Input, bool>
 
 TEST_P(ConversionWorker, SameBytesLogAndOutcomeWithAndWithoutASecondLine) {
     const auto& [input, keep_bytes] = GetParam();
-    const fs::path out = scratch() / (input.name + ".emf");
-    const Outcome alone = convert(input.path, out, Line::none, keep_bytes);
+    const fs::path dir = fs::temp_directory_path() / ("plotmint_conversion_worker_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    fs::path graph = input.path;
+    if (input.make) {
+        graph = dir / (input.name + ".g");
+        std::ofstream(graph, std::ios::binary) << input.make();
+    }
+    const fs::path out = dir / (input.name + ".emf");
+    const Outcome alone = convert(graph, out, Line::none, keep_bytes);
     ASSERT_FALSE(alone.log.empty());
     if (input.name.rfind("generated", 0) == 0) {
         ASSERT_TRUE(alone.finished) << alone.log.back();
     }
-    EXPECT_EQ(convert(input.path, out, Line::inline_job, keep_bytes), alone) << "inline worker";
+    EXPECT_EQ(convert(graph, out, Line::inline_job, keep_bytes), alone) << "inline worker";
     if (make_worker()) {
         // Several times: an order that only a race would change shows as a difference.
-        for (int i = 0; i < 3; ++i) EXPECT_EQ(convert(input.path, out, Line::thread, keep_bytes), alone) << "thread";
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(convert(graph, out, Line::thread, keep_bytes), alone) << "thread";
     }
-    fs::remove(out);
+    fs::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, ConversionWorker, ::testing::Combine(::testing::ValuesIn(inputs()), ::testing::Bool()),
