@@ -61,7 +61,7 @@ public:
     }
 
 private:
-    static constexpr uint64_t kSyncStep = uint64_t{16} << 20;
+    static constexpr uint64_t kSyncStep = uint64_t{8} << 20;
     FileSink& file_;
     Worker& worker_;
     uint64_t unsynced_ = 0;
