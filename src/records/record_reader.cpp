@@ -115,7 +115,7 @@ struct RecordReader::Cache {
     bool flush() {
         if (wlen == 0) return true;
         if (!platform::write_all(fd, wbuf.get(), wlen)) return false;
-        segments.push_back({bytes, wlen, segment_records, wbuf_text_start});
+        segments.push_back({bytes, wlen, segment_records, wbuf_text_start, fd});
         bytes += wlen;
         wlen = 0;
         return true;
@@ -126,6 +126,7 @@ struct RecordReader::Cache {
         size_t length;         // bytes
         uint64_t records;      // records before it
         uint64_t text_offset;  // graph-file offset of its first record's first byte
+        int fd;                // the record file it lies in: this one's, or joined's
     };
 
     int fd = -1;
@@ -147,6 +148,9 @@ struct RecordReader::Cache {
 
     // The graph file the records came from, as it was when they were first read.
     platform::FileStamp stamp;
+    // The record file of the second half of a parse in two, whose segments follow this
+    // file's own in `segments`.
+    std::unique_ptr<Cache> joined;
 };
 
 RecordReader::RecordReader() = default;
@@ -164,7 +168,10 @@ RecordReader::~RecordReader() { release(); }
 
 std::string RecordReader::read_error() const { return read_errno_ ? std::strerror(read_errno_) : "read error"; }
 
-uint64_t RecordReader::record_file_bytes() const { return cache_ ? cache_->bytes + cache_->wlen : 0; }
+uint64_t RecordReader::record_file_bytes() const {
+    if (!cache_) return 0;
+    return cache_->bytes + cache_->wlen + (cache_->joined ? cache_->joined->bytes : 0);
+}
 
 void RecordReader::release() {
     close();
@@ -632,7 +639,7 @@ bool RecordReader::refill_cache() {
         cache_buf_.reset(new unsigned char[seg.length]);
         cache_buf_capacity_ = seg.length;
     }
-    if (!read_all_at(c.fd, reinterpret_cast<char*>(cache_buf_.get()), seg.length, seg.offset)) {
+    if (!read_all_at(seg.fd, reinterpret_cast<char*>(cache_buf_.get()), seg.length, seg.offset)) {
         recover_from_cache_failure();
         return false;
     }
@@ -673,17 +680,17 @@ void RecordReader::drop_cache() {
 }
 
 // ---------------------------------------------------------------------------------------
-// Parsing in two: the first pass over a large graph file parsed in two halves side by side: this thread
-// parses the text before a line break near the middle into the record file while a second
-// reader parses the text after it into a record file of its own on the worker; then the
-// second file's segments are appended to the first. The pass and every later one give their
-// records from the record file, which holds what one parse from the start would have put in
-// it: the halves meet at white space, so no number is cut, and the second half's records
-// line up only when the first half ended on a whole record. When it did not (records that
-// span lines), when the first half ended early (an item that is not a number) or when the
-// second half could not be read, its work is dropped and what the first half cached is a
-// prefix of the records that later reading continues from, as after any pass that stopped
-// early.
+// Parsing in two. The first pass over a large graph file parses its two halves side by
+// side: this thread parses the text before a line break near the middle into the record
+// file, while a second reader on the worker parses the text after it into a record file of
+// its own, which then joins this one (its segments listed after ours). The pass and every
+// later one give their records from the record files, which hold what one parse from the
+// start would have put in one: the halves meet at white space, so no number is cut, and the
+// second half's records line up only when the first half ended on a whole record. When it
+// did not (records that span lines), when the first half ended early (an item that is not a
+// number) or when the second half could not be read, the second half's work is dropped and
+// what the first half cached is a prefix of the records that later reading continues from,
+// as after any pass that stopped early.
 namespace {
 
 // How far past the middle a line break (or any white space) is looked for.
@@ -776,38 +783,23 @@ bool RecordReader::parse_in_two() {
     return true;
 }
 
-// The second half's records appended to this reader's record file. False with nothing
-// appended when the second half did not reach its end; false with the record file gone when
-// appending failed part way.
+// The second half's records follow the first half's: its record file joins this reader's,
+// its segments listed after this one's, nothing copied. False, with nothing joined, when the
+// second half did not reach its end.
 bool RecordReader::merge_tail(RecordReader& tail) {
     if (tail.read_failed_ || !tail.cache_ || !tail.cache_->complete) return false;
     Cache& mine = *cache_;
     Cache& theirs = *tail.cache_;
     if (!theirs.flush()) return false;
-    // Segments are never longer than the write buffer, which both readers size alike.
     for (const Cache::Segment& seg : theirs.segments)
-        if (seg.length > mine.wcap) return false;
-    for (const Cache::Segment& seg : theirs.segments) {
-        char* const copy = mine.wbuf.get();
-        size_t done = 0;
-        while (done < seg.length) {
-            const int64_t n = platform::read_at(theirs.fd, copy + done, seg.length - done, seg.offset + done);
-            if (n <= 0) break;
-            done += static_cast<size_t>(n);
-        }
-        if (done != seg.length || !platform::write_all(mine.fd, copy, seg.length)) {
-            // Part of a segment may be in the file already: caching stops for this reader.
-            drop_cache();
-            return false;
-        }
-        mine.segments.push_back({mine.bytes, seg.length, mine.records + seg.records, seg.text_offset});
-        mine.bytes += seg.length;
-    }
+        mine.segments.push_back({seg.offset, seg.length, mine.records + seg.records, seg.text_offset, seg.fd});
     mine.records += theirs.records;
     mine.complete = true;
     mine.bad = theirs.bad;
     mine.bad_offset = theirs.bad_offset;
     mine.frontier = theirs.frontier;
+    theirs.wbuf.reset();
+    mine.joined = std::move(tail.cache_);
     return true;
 }
 
