@@ -137,6 +137,9 @@ bool FileSink::finish() {
         fail(strformat("cannot write %s: %s", temp_.path.c_str(), errno_text(errno).c_str()));
         return false;
     }
+    // The permission bits the picture will have, before anyone opens it to read it back: a
+    // picture its owner may not read fails the read-back as it would after the rename.
+    platform::keep_permissions(platform::stream_descriptor(file_), target_);
     return true;
 }
 
