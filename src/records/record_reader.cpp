@@ -736,14 +736,33 @@ bool RecordReader::parse_in_two() {
         while (second->read_record(r)) {
         }
     });
+    // Should the first half throw (out of memory), the second must be done with its reader
+    // before that goes; its own exception is then of no interest.
+    struct Joined {
+        Worker& worker;
+        bool done = false;
+        ~Joined() {
+            if (done) return;
+            try {
+                worker.wait();
+            } catch (...) {
+            }
+        }
+    } joined{*worker_};
 
     // The first half, as the first pass would parse it, up to the split.
     text_limit_ = split;
     head_stopped_ = head_cut_ = false;
     Record r;
-    while (read_text_record(r)) {
+    try {
+        while (read_text_record(r)) {
+        }
+    } catch (...) {
+        text_limit_ = UINT64_MAX;
+        throw;
     }
     text_limit_ = UINT64_MAX;
+    joined.done = true;
     worker_->wait();
 
     if (!cache_) {
