@@ -13,6 +13,7 @@
 #   PLOTMINT_BENCH_RUNS      timed runs after the warm-up (3)
 #   PLOTMINT_BENCH_PLOT_MAX  largest size in MiB given to plotutils' plot, which is slow (100)
 #   PLOTMINT_BENCH_SEED      generator seed (1)
+#   PLOTMINT_BENCH_NO_INSTALL  set to skip installing plotutils when plot is missing
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${PLOTMINT_BENCH_BUILD:-$here/build-bench}
@@ -35,6 +36,16 @@ cmake --build "$build" -j"$jobs" --target plotmint-convert gen_graph timeit benc
     >/dev/null
 bin=$build/bin
 have_plot=0
+# The ratios against plot -T ps are goals of their own, so plotutils is installed when it is
+# missing and the package manager can be used (PLOTMINT_BENCH_NO_INSTALL=1 skips this).
+if ! command -v plot >/dev/null 2>&1 && [[ -z ${PLOTMINT_BENCH_NO_INSTALL:-} ]] && command -v apt-get >/dev/null 2>&1 &&
+    [[ $(id -u) == 0 ]]; then
+    echo "installing plotutils for plot -T ps" >&2
+    apt-get install -y -q -o DPkg::Lock::Timeout=900 plotutils >/dev/null ||
+        { apt-get update -q -o DPkg::Lock::Timeout=900 >/dev/null &&
+            apt-get install -y -q -o DPkg::Lock::Timeout=900 plotutils >/dev/null; } ||
+        echo "run.sh: plotutils could not be installed; the plot columns stay empty" >&2
+fi
 command -v plot >/dev/null 2>&1 && have_plot=1
 
 # ---- helpers ----------------------------------------------------------------------------
@@ -175,14 +186,14 @@ END {
     printf "  reader text pass >= 500 MiB/s, files of 10 MiB and more:  %s (slowest %.0f MiB/s; %.0f per CPU second)\n",
         (ok_reader ? "met" : "NOT met"), slowest, slowest_cpu
     for (r = 1; r <= n; r++) {
-        if (v[r, 2] != 100) continue
+        if (v[r, 2] < 10) continue
         cf = v[r, 11] / v[r, 9]
-        printf "  %-4s 100 MiB: convert <= 2x floor:                     %s (%.2fx; CPU %.2fx)\n", v[r, 1],
-            (cf <= 2) ? "met" : "NOT met", cf, v[r, 14] / v[r, 13]
+        printf "  %-4s %4s MiB: convert <= 1.2x floor:                  %s (%.2fx; CPU %.2fx)\n", v[r, 1], v[r, 2],
+            (cf <= 1.2) ? "met" : "NOT met", cf, v[r, 14] / v[r, 13]
         if (v[r, 12] != "-") {
             pc = v[r, 12] / v[r, 11]
-            printf "  %-4s 100 MiB: convert >= 6x faster than plot -T ps:    %s (%.1fx)\n", v[r, 1],
-                (pc >= 6) ? "met" : "NOT met", pc
+            printf "  %-4s %4s MiB: convert >= 10x faster than plot -T ps:  %s (%.1fx)\n", v[r, 1], v[r, 2],
+                (pc >= 10) ? "met" : "NOT met", pc
         }
     }
     printf "  convert peak RSS < 32 MiB, every file:                   %s (largest %.1f MiB)\n",

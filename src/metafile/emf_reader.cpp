@@ -413,6 +413,35 @@ std::optional<EmfPicture> walk_emf_file(const std::string& path, const EmfRecord
     return picture;
 }
 
+std::optional<EmfPicture> validate_emf_descriptor(int fd, const std::string& name, std::string& error) {
+    const std::optional<platform::FileStamp> stamp = platform::file_stamp(fd);
+    if (!stamp) {
+        error = strformat("cannot read %s", name.c_str());
+        return std::nullopt;
+    }
+    DescriptorSource source(fd, stamp->size);
+    return validate_emf(source, name, error);
+}
+
+std::optional<EmfPicture> read_emf_descriptor(int fd, const std::string& name, std::string& error) {
+    std::string bytes;
+    char buffer[1 << 16];
+    for (;;) {
+        const int64_t n = platform::read_at(fd, buffer, sizeof buffer, bytes.size());
+        if (n < 0) {
+            error = strformat("cannot read %s", name.c_str());
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        if (bytes.size() + static_cast<uint64_t>(n) > kFileLimit) {
+            error = strformat("%s is larger than an enhanced metafile can be", name.c_str());
+            return std::nullopt;
+        }
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    return read_emf(std::move(bytes), error);
+}
+
 std::optional<EmfPicture> read_emf_file(const std::string& path, std::string& error) {
     std::string reason;
     std::FILE* f = platform::fopen_regular_file(path, reason);

@@ -41,6 +41,11 @@ struct EmfRecord {
     uint32_t size;
     const char* data;
 };
+// read_emf_file and validate_emf_file on a file already open for reading; `name` is what
+// the messages call it. The descriptor stays open.
+std::optional<EmfPicture> read_emf_descriptor(int fd, const std::string& name, std::string& error);
+std::optional<EmfPicture> validate_emf_descriptor(int fd, const std::string& name, std::string& error);
+
 // Handed each record after the header, in order, once it has passed the checks; the header's
 // fields of `picture` are filled by then. Returning false stops the walk with `error` set.
 using EmfRecordVisitor = std::function<bool(const EmfPicture& picture, const EmfRecord& record, std::string& error)>;

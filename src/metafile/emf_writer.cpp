@@ -131,6 +131,28 @@ bool FileSink::patch(uint64_t offset, const void* data, size_t size) {
     return true;
 }
 
+bool FileSink::finish() {
+    if (!ok() || !flush_buffer()) return false;
+    if (std::fflush(file_) != 0) {
+        fail(strformat("cannot write %s: %s", temp_.path.c_str(), errno_text(errno).c_str()));
+        return false;
+    }
+    // The permission bits the picture will have, before anyone opens it to read it back: a
+    // picture its owner may not read fails the read-back as it would after the rename.
+    platform::keep_permissions(platform::stream_descriptor(file_), target_);
+    return true;
+}
+
+bool FileSink::sync_written(int& err) {
+    if (file_ && platform::flush_to_disk(file_)) return true;
+    err = file_ ? errno : EBADF;
+    return false;
+}
+
+void FileSink::fail_sync(int err) {
+    fail(strformat("cannot write %s: %s", temp_.path.c_str(), errno_text(err).c_str()));
+}
+
 bool FileSink::commit() {
     if (!ok() || !flush_buffer()) return false;
     // A replaced picture keeps who may read it (a private 0600 one stays private).

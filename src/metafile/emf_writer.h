@@ -46,6 +46,17 @@ public:
     bool patch(uint64_t offset, const void* data, size_t size) override;
     bool commit() override;
     std::string error() const override { return error_; }
+    // Hands what is buffered to the system, so that the temporary file reads back whole
+    // before commit() makes it durable and puts it in place.
+    bool finish();
+    // Syncs to disk what has reached the system so far, so that commit() has less to wait
+    // for. Touches nothing of the sink but its file: another thread may call it while this
+    // one goes on writing. False with the system's errno in `err`; a failure must then be
+    // handed to fail_sync(), since the system reports a lost write only once.
+    bool sync_written(int& err);
+    void fail_sync(int err);
+    // Where the bytes are until commit() renames them over the target.
+    const std::string& temporary_path() const { return temp_.path; }
 
 private:
     void fail(const std::string& what);

@@ -1,6 +1,7 @@
 #include "records/record_reader.h"
 
 #include "base/platform.h"
+#include "worker/worker.h"
 
 #include <algorithm>
 #include <array>
@@ -114,7 +115,7 @@ struct RecordReader::Cache {
     bool flush() {
         if (wlen == 0) return true;
         if (!platform::write_all(fd, wbuf.get(), wlen)) return false;
-        segments.push_back({bytes, wlen, segment_records, wbuf_text_start});
+        segments.push_back({bytes, wlen, segment_records, wbuf_text_start, fd});
         bytes += wlen;
         wlen = 0;
         return true;
@@ -125,6 +126,7 @@ struct RecordReader::Cache {
         size_t length;         // bytes
         uint64_t records;      // records before it
         uint64_t text_offset;  // graph-file offset of its first record's first byte
+        int fd;                // the record file it lies in: this one's, or joined's
     };
 
     int fd = -1;
@@ -146,6 +148,9 @@ struct RecordReader::Cache {
 
     // The graph file the records came from, as it was when they were first read.
     platform::FileStamp stamp;
+    // The record file of the second half of a parse in two, whose segments follow this
+    // file's own in `segments`.
+    std::unique_ptr<Cache> joined;
 };
 
 RecordReader::RecordReader() = default;
@@ -163,7 +168,10 @@ RecordReader::~RecordReader() { release(); }
 
 std::string RecordReader::read_error() const { return read_errno_ ? std::strerror(read_errno_) : "read error"; }
 
-uint64_t RecordReader::record_file_bytes() const { return cache_ ? cache_->bytes + cache_->wlen : 0; }
+uint64_t RecordReader::record_file_bytes() const {
+    if (!cache_) return 0;
+    return cache_->bytes + cache_->wlen + (cache_->joined ? cache_->joined->bytes : 0);
+}
 
 void RecordReader::release() {
     close();
@@ -195,6 +203,8 @@ bool RecordReader::open(const std::string& path) {
     std::setvbuf(file_, nullptr, _IONBF, 0);
     from_memory_ = false;
     size_ = stamp->size;
+    path_ = path;
+    split_tried_ = false;
     // The record file of an earlier opening stays good while the file is the same one and
     // unchanged since.
     if (cache_ && !(cache_->stamp == *stamp)) cache_.reset();
@@ -340,10 +350,16 @@ bool RecordReader::refill() {
     consumed_ += pos_;
     pos_ = 0;
     len_ = tail;
-    const size_t got = std::fread(buf_.get() + len_, 1, buf_capacity_ - len_, file_);
+    size_t room = buf_capacity_ - len_;
+    // The first half of a parse in two ends where the second half begins.
+    if (text_limit_ != UINT64_MAX) {
+        const uint64_t at = consumed_ + len_;
+        room = at >= text_limit_ ? 0 : static_cast<size_t>(std::min<uint64_t>(room, text_limit_ - at));
+    }
+    const size_t got = room == 0 ? 0 : std::fread(buf_.get() + len_, 1, room, file_);
     if (got == 0) {
         eof_ = true;
-        if (std::ferror(file_)) {
+        if (room != 0 && std::ferror(file_)) {
             read_failed_ = true;
             read_errno_ = errno;
         }
@@ -573,7 +589,14 @@ bool RecordReader::read_text_record(Record& r) {
     if (i == 3) {
         pos_ = static_cast<size_t>(p - data);
         r = Record{v[0], v[1], v[2]};
-    } else if (!next_int(v[0]) || !next_int(v[1]) || !next_int(v[2])) {
+    } else if (int got = 0; !(next_int(v[0]) && ++got && next_int(v[1]) && ++got && next_int(v[2]))) {
+        if (text_limit_ != UINT64_MAX && !bad_item_ && !read_failed_) {
+            // The first half of a parse in two: its end is not the file's.
+            head_stopped_ = true;
+            head_cut_ = got > 0;
+            head_stop_ = start;
+            return false;
+        }
         // A trailing partial record ends the data; it is not an error of its own.
         if (appending_) finish_cache(bad_item_, bad_offset_);
         return false;
@@ -602,6 +625,9 @@ bool RecordReader::read_record_slow(Record& r) {
             appending_ = true;
         }
     }
+    if (worker_ && appending_ && !split_tried_ && cache_->records == 0 && consumed_ + pos_ <= kBom.size() &&
+        size_ >= split_threshold_ && parse_in_two())
+        return read_record(r);
     return read_text_record(r);
 }
 
@@ -613,7 +639,7 @@ bool RecordReader::refill_cache() {
         cache_buf_.reset(new unsigned char[seg.length]);
         cache_buf_capacity_ = seg.length;
     }
-    if (!read_all_at(c.fd, reinterpret_cast<char*>(cache_buf_.get()), seg.length, seg.offset)) {
+    if (!read_all_at(seg.fd, reinterpret_cast<char*>(cache_buf_.get()), seg.length, seg.offset)) {
         recover_from_cache_failure();
         return false;
     }
@@ -651,6 +677,149 @@ void RecordReader::finish_cache(bool bad, uint64_t bad_offset) {
 void RecordReader::drop_cache() {
     cache_.reset();
     appending_ = false;
+}
+
+// ---------------------------------------------------------------------------------------
+// Parsing in two. The first pass over a large graph file parses its two halves side by
+// side: this thread parses the text before a line break near the middle into the record
+// file, while a second reader on the worker parses the text after it into a record file of
+// its own, which then joins this one (its segments listed after ours). The pass and every
+// later one give their records from the record files, which hold what one parse from the
+// start would have put in one: the halves meet at white space, so no number is cut, and the
+// second half's records line up only when the first half ended on a whole record. When it
+// did not (records that span lines), when the first half ended early (an item that is not a
+// number) or when the second half could not be read, the second half's work is dropped and
+// what the first half cached is a prefix of the records that later reading continues from,
+// as after any pass that stopped early.
+namespace {
+
+// How far past the middle a line break (or any white space) is looked for.
+constexpr size_t kSplitWindow = 64 * 1024;
+
+inline bool is_space(char c) { return class_of(c) == kSpace; }
+
+}  // namespace
+
+// The offset just after the first line break at or after the middle of the file (after
+// other white space when no line break is near); 0 when there is none.
+uint64_t RecordReader::find_split() {
+    const uint64_t middle = size_ / 2;
+    if (middle == 0) return 0;
+    std::unique_ptr<char[]> window(new char[kSplitWindow]);
+    const int fd = platform::stream_descriptor(file_);
+    const int64_t got = platform::read_at(fd, window.get(), kSplitWindow, middle);
+    if (got <= 0) return 0;
+    const char* const begin = window.get();
+    const char* const end = begin + got;
+    const char* p = std::find(begin, end, '\n');
+    if (p == end) p = std::find_if(begin, end, is_space);
+    if (p == end) return 0;
+    const uint64_t split = middle + static_cast<uint64_t>(p - begin) + 1;
+    return split < size_ ? split : 0;
+}
+
+bool RecordReader::parse_in_two() {
+    split_tried_ = true;
+    parsed_in_two_ = false;
+    const uint64_t split = find_split();
+    if (split == 0) return false;
+
+    auto tail = std::make_unique<RecordReader>();
+    tail->set_cache_threshold(0);
+    // The same file, unchanged: otherwise the halves would come from two different files.
+    if (!tail->open(path_) || !tail->cache_ || !(tail->cache_->stamp == cache_->stamp)) return false;
+    tail->start_text_at(split);
+    tail->appending_ = true;
+    RecordReader* const second = tail.get();
+    worker_->start([second] {
+        Record r;
+        while (second->read_record(r)) {
+        }
+    });
+    // Should the first half throw (out of memory), the second must be done with its reader
+    // before that goes; its own exception is then of no interest.
+    struct Joined {
+        Worker& worker;
+        bool done = false;
+        ~Joined() {
+            if (done) return;
+            try {
+                worker.wait();
+            } catch (...) {
+            }
+        }
+    } joined{*worker_};
+
+    // The first half, as the first pass would parse it, up to the split.
+    text_limit_ = split;
+    head_stopped_ = head_cut_ = false;
+    Record r;
+    try {
+        while (read_text_record(r)) {
+        }
+    } catch (...) {
+        text_limit_ = UINT64_MAX;
+        throw;
+    }
+    text_limit_ = UINT64_MAX;
+    joined.done = true;
+    worker_->wait();
+
+    if (!cache_) {
+        // The record file failed while the first half was written: the pass parses on as
+        // text, from the start, with nothing cached.
+        start_text_at(0);
+        return false;
+    }
+    if (read_failed_) {
+        // A read error in the first half: the pass starts over as text and meets it again.
+        drop_cache();
+        start_text_at(0);
+        return false;
+    }
+    if (head_stopped_) {
+        appending_ = false;
+        if (!cache_->flush()) {
+            drop_cache();
+            start_text_at(0);
+            return false;
+        }
+        if (head_cut_ || !merge_tail(*tail)) {
+            if (!cache_) {
+                start_text_at(0);
+                return false;
+            }
+            // What the first half holds is a prefix; the rest is parsed on from it.
+            cache_->complete = false;
+            cache_->frontier = head_stop_;
+        } else {
+            parsed_in_two_ = true;
+        }
+    }
+    // Otherwise the first half ended the data (an item that is not a number): the record
+    // file is complete as it is.
+    restart();
+    return true;
+}
+
+// The second half's records follow the first half's: its record file joins this reader's,
+// its segments listed after this one's, nothing copied. False, with nothing joined, when the
+// second half did not reach its end.
+bool RecordReader::merge_tail(RecordReader& tail) {
+    if (tail.read_failed_ || !tail.cache_ || !tail.cache_->complete) return false;
+    Cache& mine = *cache_;
+    Cache& theirs = *tail.cache_;
+    if (!theirs.flush()) return false;
+    for (const Cache::Segment& seg : theirs.segments)
+        mine.segments.push_back({seg.offset, seg.length, mine.records + seg.records, seg.text_offset, seg.fd});
+    mine.records += theirs.records;
+    mine.complete = true;
+    mine.bad = theirs.bad;
+    mine.bad_offset = theirs.bad_offset;
+    mine.frontier = theirs.frontier;
+    theirs.wbuf.reset();
+    mine.joined = std::move(tail.cache_);
+    return true;
 }
 
 }  // namespace plotmint

@@ -22,6 +22,8 @@
 
 namespace plotmint {
 
+class Worker;
+
 struct Record {
     int32_t code = 0, a = 0, b = 0;
     friend bool operator==(const Record&, const Record&) = default;
@@ -105,6 +107,16 @@ public:
     // records (1 MiB unless changed; 0 caches every file, UINT64_MAX none). Takes effect at
     // the next open().
     void set_cache_threshold(uint64_t bytes) { cache_threshold_ = bytes; }
+    // With a worker, the first pass over a file of at least split_threshold bytes that has a
+    // record file parses its second half on the worker while this thread parses the first,
+    // and then gives its records from the record file: the same records, in the same order,
+    // ending the same way. The worker must outlive the reader's use of it; nullptr (the
+    // default) parses in one line. See the end of record_reader.cpp.
+    void set_worker(Worker* worker) { worker_ = worker; }
+    void set_split_threshold(uint64_t bytes) { split_threshold_ = bytes; }
+    // Whether the last first pass was parsed in two halves (tests).
+    bool parsed_in_two() const { return parsed_in_two_; }
+
     // Whether the records of this pass come from the record file (tests).
     bool reading_cached_records() const { return mode_ == Mode::cache; }
     // Bytes the record file holds so far (tests).
@@ -129,6 +141,9 @@ private:
     void drop_cache();
     void recover_from_cache_failure();
     void report_progress();
+    bool parse_in_two();
+    uint64_t find_split();
+    bool merge_tail(RecordReader& tail);
 
     std::FILE* file_ = nullptr;
     std::string memory_;
@@ -163,6 +178,18 @@ private:
     size_t cache_segment_ = 0;
     uint64_t cache_threshold_ = uint64_t{1} << 20;
     bool appending_ = false;  // this pass parses text at the end of the cached records
+
+    // Parsing in two: the first half stops at text_limit_ as at the end of the file; where
+    // it stopped, and whether a record was cut there.
+    Worker* worker_ = nullptr;
+    uint64_t split_threshold_ = uint64_t{8} << 20;
+    bool split_tried_ = false;
+    bool parsed_in_two_ = false;
+    uint64_t text_limit_ = UINT64_MAX;
+    bool head_stopped_ = false;
+    bool head_cut_ = false;
+    uint64_t head_stop_ = 0;
+    std::string path_;
 
     Progress progress_;
     uint32_t pass_ = 0;

@@ -6,9 +6,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "worker/worker.h"
 
 namespace plotmint {
 namespace {
@@ -222,6 +226,151 @@ TEST_P(ReaderAgreement, EveryPathYieldsWhatTheRulesSay) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, ReaderAgreement, ::testing::Range(0u, 24u));
+
+// ---- parsing in two ------------------------------------------------------------------
+
+enum class WorkerKind { inline_job, thread };
+
+std::unique_ptr<Worker> worker_of(WorkerKind kind) {
+    return kind == WorkerKind::thread ? make_worker() : make_inline_worker();
+}
+
+// One record a line, as drawings are written, so that the halves meet on a whole record;
+// `tail` is appended as it is (a partial record, an item that is not a number).
+std::string lines_text(uint32_t seed, size_t bytes, const std::string& tail = {}) {
+    std::string out;
+    uint32_t s = seed * 2654435761u + 7;
+    while (out.size() < bytes) {
+        s = s * 1103515245u + 12345u;
+        const int32_t code = static_cast<int32_t>((s >> 8) % 40) - 1;
+        // Now and then a record that needs the record file's long form.
+        const int32_t a = (s >> 4) % 97 == 0 ? 70000 + static_cast<int32_t>(s % 1000) : static_cast<int32_t>(s % 5240);
+        const int32_t b = static_cast<int32_t>((s >> 12) % 7860) - ((s >> 3) % 5 == 0 ? 9000 : 0);
+        out += std::to_string(code) + ' ' + std::to_string(a) + ' ' + std::to_string(b) + ((s >> 20) % 9 ? "\n" : " \r\n");
+    }
+    return out + tail;
+}
+
+// Whether the halves meet on a whole record, so that both are kept.
+enum class Meets { yes, no, by_chance };
+
+struct SplitCase {
+    const char* name;
+    std::string text;
+    Meets meets;
+};
+
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<SplitCase> split_cases() {
+    std::vector<SplitCase> cases = {
+        {"lines", lines_text(1, 300000), Meets::yes},
+        // Several segments of the record file in each half.
+        {"lines_4mib", lines_text(2, 4u << 20), Meets::yes},
+        {"byte_order_mark", "\xEF\xBB\xBF" + lines_text(3, 200000), Meets::yes},
+        {"partial_record_at_the_end", lines_text(4, 200000, "6 7"), Meets::yes},
+        {"not_a_number_in_the_second_half", lines_text(5, 200000, "1 2 3\n4 x 6\n7 8 9\n"), Meets::yes},
+        {"not_a_number_in_the_first_half", "3 1 1\n2 q 2\n" + lines_text(6, 200000), Meets::no},
+        // Records that run across lines: the halves do not line up and the second is parsed
+        // again from where the first stopped.
+        {"records_across_lines", [] {
+             std::string t;
+             for (int i = 0; t.size() < 200000; ++i) t += std::to_string(i % 50) + (i % 4 == 3 ? "\n" : " ");
+             return t;
+         }(), Meets::no},
+        // No line break near the middle: the halves meet at a blank, on a whole record once
+        // in three.
+        {"one_long_line", [] {
+             std::string t;
+             for (int i = 0; t.size() < 300000; ++i) t += std::to_string(i % 3) + " " + std::to_string(i % 5000) + " 7 ";
+             return t;
+         }(), Meets::by_chance},
+    };
+    // Graph-like text with every unusual item, and items that are not numbers near the middle.
+    for (uint32_t seed = 0; seed < 6; ++seed) {
+        static const char* const names[] = {"generated_0", "generated_1", "generated_2", "generated_3", "generated_4",
+                                            "generated_5"};
+        cases.push_back({names[seed], generated_text(seed + 40, 150000 + seed * 20011, seed % 2 == 1), Meets::by_chance});
+    }
+    return cases;
+}
+
+class ReaderSplit : public ::testing::TestWithParam<std::tuple<SplitCase, WorkerKind>> {};
+
+// Parsed in two halves, on a thread or inline, every pass gives what one parse gives: the
+// same records, in the same order, ending at the same item.
+TEST_P(ReaderSplit, GivesWhatOneParseGives) {
+    const auto& [c, kind] = GetParam();
+    const std::unique_ptr<Worker> worker = worker_of(kind);
+    if (!worker) GTEST_SKIP() << "this build has no threads";
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("plotmint_reader_split_" + std::string(c.name) + "_" + std::to_string(::getpid()) + ".g");
+    std::ofstream(path, std::ios::binary) << c.text;
+    // What one parse gives (the rules, but for a byte-order mark, which the rules do not skip).
+    RecordReader one;
+    one.set_cache_threshold(0);
+    ASSERT_TRUE(one.open(path.string()));
+    const Pass expected = read_pass(one);
+    one.release();
+    if (c.text.rfind("\xEF\xBB\xBF", 0) != 0) {
+        EXPECT_EQ(expected, reference_pass(c.text));
+    }
+    ASSERT_FALSE(expected.records.empty());
+    RecordReader r;
+    r.set_cache_threshold(0);
+    r.set_split_threshold(0);
+    r.set_worker(worker.get());
+    ASSERT_TRUE(r.open(path.string()));
+    EXPECT_EQ(read_pass(r), expected);
+    if (c.meets == Meets::yes) {
+        EXPECT_TRUE(r.parsed_in_two());
+    } else if (c.meets == Meets::no) {
+        EXPECT_FALSE(r.parsed_in_two());
+    }
+    EXPECT_EQ(read_pass(r), expected);
+    EXPECT_TRUE(r.reading_cached_records());
+    EXPECT_EQ(read_pass(r), expected);
+    // The record file, however it was made, is never larger than the graph file.
+    EXPECT_LE(r.record_file_bytes(), c.text.size());
+    r.release();
+    std::filesystem::remove(path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReaderSplit,
+                         ::testing::Combine(::testing::ValuesIn(split_cases()),
+                                            ::testing::Values(WorkerKind::inline_job, WorkerKind::thread)),
+                         [](const auto& param_info) {
+                             return std::string(std::get<0>(param_info.param).name) +
+                                    (std::get<1>(param_info.param) == WorkerKind::thread ? "_thread" : "_inline");
+                         });
+
+// Below the threshold, and for a first pass that a closed reader's kept records spare, the
+// file is parsed in one line.
+TEST(ReaderSplit, OnlyAFirstPassOverALargeFileIsSplit) {
+    const std::string text = lines_text(9, 100000);
+    const auto path = std::filesystem::temp_directory_path() / ("plotmint_reader_split_small_" + std::to_string(::getpid()) + ".g");
+    std::ofstream(path, std::ios::binary) << text;
+    const std::unique_ptr<Worker> worker = make_inline_worker();
+    RecordReader r;
+    r.set_cache_threshold(0);
+    r.set_worker(worker.get());
+    r.set_split_threshold(text.size() + 1);
+    ASSERT_TRUE(r.open(path.string()));
+    EXPECT_EQ(read_pass(r), reference_pass(text));
+    EXPECT_FALSE(r.parsed_in_two());
+    r.release();
+    r.set_split_threshold(text.size());
+    ASSERT_TRUE(r.open(path.string()));
+    EXPECT_EQ(read_pass(r), reference_pass(text));
+    EXPECT_TRUE(r.parsed_in_two());
+    r.close();
+    // Opened again, the records kept are read; nothing is parsed.
+    ASSERT_TRUE(r.open(path.string()));
+    EXPECT_EQ(read_pass(r), reference_pass(text));
+    EXPECT_TRUE(r.reading_cached_records());
+    r.release();
+    std::filesystem::remove(path);
+}
 
 // A first pass that stops early (the text-box scan stops at -999) leaves a prefix in the
 // record file; the next pass reads the prefix and parses the rest, and then all is cached.

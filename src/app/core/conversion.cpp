@@ -1,10 +1,12 @@
 #include "app/core/conversion.h"
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 #include "base/format.h"
+#include "base/platform.h"
 #include "metafile/emf_writer.h"
 #include "metafile/surface.h"
 
@@ -21,12 +23,95 @@ public:
     }
 };
 
+// The picture's bytes go to the file sink, but closing the writer only hands them to the
+// system: the commit (sync, rename, folder sync) is left to commit_while_checking. While the
+// passes draw, the worker syncs what has been written every few megabytes, so that the sync
+// before the rename finds little left to write.
+class DeferredCommit final : public ByteSink {
+public:
+    DeferredCommit(FileSink& file, Worker& worker) : file_(file), worker_(worker) {}
+    // A sync under way ends before the sink it syncs goes.
+    ~DeferredCommit() override { worker_.wait(); }
+    DeferredCommit(const DeferredCommit&) = delete;
+    DeferredCommit& operator=(const DeferredCommit&) = delete;
+    bool write(const void* data, size_t size) override {
+        if (!file_.write(data, size)) return false;
+        unsynced_ += size;
+        if (unsynced_ >= kSyncStep && !syncing_.load(std::memory_order_acquire)) {
+            unsynced_ = 0;
+            syncing_.store(true, std::memory_order_relaxed);
+            worker_.start([this] {
+                int err = 0;
+                if (!file_.sync_written(err) && sync_error_ == 0) sync_error_ = err;
+                syncing_.store(false, std::memory_order_release);
+            });
+        }
+        return true;
+    }
+    bool patch(uint64_t offset, const void* data, size_t size) override { return file_.patch(offset, data, size); }
+    bool commit() override { return file_.finish(); }
+    std::string error() const override { return file_.error(); }
+    // Waits for a sync under way; false when one failed, and the sink then fails as the
+    // sync before the rename would have.
+    bool synced() {
+        worker_.wait();
+        if (sync_error_ == 0) return true;
+        file_.fail_sync(sync_error_);
+        return false;
+    }
+
+private:
+    static constexpr uint64_t kSyncStep = uint64_t{8} << 20;
+    FileSink& file_;
+    Worker& worker_;
+    uint64_t unsynced_ = 0;
+    std::atomic<bool> syncing_{false};
+    int sync_error_ = 0;  // written by the worker's job, read after it has ended
+};
+
+// Commits `file` on the worker while this thread reads the picture back from the temporary
+// file, opened before the commit starts so that the rename cannot come between: the bytes
+// checked are the bytes that are put in place, and the waiting for the disk (the sync, and
+// the rename that frees the old picture's blocks) is spent checking. The read-back's result
+// is only used once the commit has succeeded; false, with the commit's reason in `error`,
+// when it failed, as a commit inside EmfWriter::close() would have reported it.
+bool commit_while_checking(Worker& worker, DeferredCommit& deferred, FileSink& file, const PictureTarget& target,
+                           std::optional<EmfPicture>& picture, std::string& picture_error, bool& checked,
+                           std::string& error) {
+    if (!deferred.synced()) {
+        error = file.error();
+        return false;
+    }
+    std::string reason;
+    const int fd = platform::open_regular_file(file.temporary_path(), reason);
+    bool committed = false;
+    worker.start([&file, &committed] { committed = file.commit(); });
+    if (fd >= 0) {
+        picture = target.keep_bytes ? read_emf_descriptor(fd, target.path, picture_error)
+                                    : validate_emf_descriptor(fd, target.path, picture_error);
+        platform::close_file(fd);
+    }
+    worker.wait();
+    // Without the temporary to read, the picture is read back by name after the commit, as
+    // without a worker.
+    checked = fd >= 0;
+    if (!committed) error = file.error().empty() ? std::string("cannot finish the metafile") : file.error();
+    return committed;
+}
+
 }  // namespace
 
 Conversion::Conversion(std::string graph_file) : Conversion(std::move(graph_file), std::nullopt) {}
 
 Conversion::Conversion(std::string graph_file, std::optional<std::string> text)
-    : graph_file_(std::move(graph_file)), text_(std::move(text)), reader_(std::make_unique<RecordReader>()) {}
+    : graph_file_(std::move(graph_file)), text_(std::move(text)), reader_(std::make_unique<RecordReader>()) {
+    use_worker(make_worker());
+}
+
+void Conversion::use_worker(std::unique_ptr<Worker> worker) {
+    worker_ = std::move(worker);
+    reader_->set_worker(worker_.get());
+}
 
 Conversion Conversion::of_text(std::string graph_text, std::string name) {
     return Conversion(std::move(name), std::move(graph_text));
@@ -135,6 +220,11 @@ DrawRunResult Conversion::run(const Settings& settings, const PictureTarget& tar
     bool written = false;
     uint64_t written_bytes = 0;
     MemorySink memory;
+    // With a worker, the picture read back while the worker commits it: the result of the
+    // read-back, kept until the commit is known to have succeeded.
+    bool checked_early = false;
+    std::optional<EmfPicture> early_picture;
+    std::string early_error;
     {
         std::optional<FileSink> file;
         ByteSink* sink = &memory;
@@ -142,6 +232,8 @@ DrawRunResult Conversion::run(const Settings& settings, const PictureTarget& tar
             file.emplace(target.path);
             sink = &*file;
         }
+        std::optional<DeferredCommit> deferred;
+        if (file && worker_) sink = &deferred.emplace(*file, *worker_);
         if (file && !file->ok()) {
             log.log_line(strformat("cannot write %s: %s", target.path.c_str(), file->error().c_str()));
         } else {
@@ -154,8 +246,11 @@ DrawRunResult Conversion::run(const Settings& settings, const PictureTarget& tar
             } else {
                 written = writer.close();
                 written_bytes = writer.size();
-                if (!written)
-                    log.log_line(strformat("cannot write %s: %s", target.path.c_str(), writer.error().c_str()));
+                std::string error = writer.error();
+                if (written && deferred)
+                    written = commit_while_checking(*worker_, *deferred, *file, target, early_picture, early_error,
+                                                    checked_early, error);
+                if (!written) log.log_line(strformat("cannot write %s: %s", target.path.c_str(), error.c_str()));
             }
         }
     }
@@ -169,6 +264,9 @@ DrawRunResult Conversion::run(const Settings& settings, const PictureTarget& tar
     if (target.kind == PictureTarget::Kind::memory) {
         result.picture = read_emf(memory.bytes, error);
         if (!result.picture) result.written_bytes = std::move(memory.bytes);
+    } else if (checked_early) {
+        result.picture = std::move(early_picture);
+        error = std::move(early_error);
     } else {
         result.picture = target.keep_bytes ? read_emf_file(target.path, error) : validate_emf_file(target.path, error);
     }

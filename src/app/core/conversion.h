@@ -15,6 +15,7 @@
 #include "graph/settings.h"
 #include "metafile/emf_reader.h"
 #include "records/record_reader.h"
+#include "worker/worker.h"
 
 namespace plotmint {
 
@@ -92,6 +93,14 @@ public:
     // conversion lives for one run.
     DrawRunResult run(const Settings& settings, const PictureTarget& target, LogSink& log);
 
+    // The second line of work: make_worker() unless set (none where the build has no
+    // threads). With one, the first pass parses a large file's two halves side by side and
+    // the picture is read back and checked while the file is made durable and renamed into
+    // place; nullptr runs everything on the calling thread. The bytes, the log lines and
+    // the outcome are the same either way.
+    void use_worker(std::unique_ptr<Worker> worker);
+    Worker* worker() const { return worker_.get(); }
+
     // The reader (tests that look at how records were read).
     RecordReader& reader() { return *reader_; }
 
@@ -103,6 +112,7 @@ private:
     std::string graph_file_;
     std::optional<std::string> text_;  // the graph file itself, when held in memory
     std::unique_ptr<RecordReader> reader_;
+    std::unique_ptr<Worker> worker_;
     LogSink* diagnostics_ = nullptr;
     ProgressHandler progress_;
     RunPass pass_ = RunPass::extent_text;
