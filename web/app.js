@@ -318,11 +318,13 @@ function finishRun(result) {
       svg,
       url: URL.createObjectURL(new Blob([svg], { type: 'image/svg+xml' })),
       size: svgSize(svg),
+      place: result.place ?? null,
     };
     const img = $('preview');
     img.src = picture.url;
     img.hidden = false;
     $('drop-hint').hidden = true;
+    layoutPreview();
   }
   // A picture older than the last run says so until a run finishes.
   $('stale-note').hidden = !(picture && !done);
@@ -331,6 +333,29 @@ function finishRun(result) {
   runs++;
   $('Form1').dataset.runs = String(runs);
 }
+
+// The preview stands for a page 5240 x 7860 graph units, kept in shape as large as the box
+// allows; a picture inside the page shows where it sits on it, one beyond the page shows
+// whole, in its own shape.
+const PAGE_W = 5240, PAGE_H = 7860;
+function layoutPreview() {
+  const img = $('preview');
+  const p = picture?.place;
+  const box = $('PaintBox1').getBoundingClientRect();
+  if (p && p.left >= 0 && p.top >= 0 && p.right <= PAGE_W && p.bottom <= PAGE_H && p.right > p.left && p.bottom > p.top) {
+    const s = Math.min(box.width / PAGE_W, box.height / PAGE_H);
+    const x = (box.width - PAGE_W * s) / 2, y = (box.height - PAGE_H * s) / 2;
+    img.classList.add('placed');
+    img.style.left = `${x + p.left * s}px`;
+    img.style.top = `${y + p.top * s}px`;
+    img.style.width = `${(p.right - p.left) * s}px`;
+    img.style.height = `${(p.bottom - p.top) * s}px`;
+  } else {
+    img.classList.remove('placed');
+    img.style.cssText = '';
+  }
+}
+new ResizeObserver(layoutPreview).observe($('PaintBox1'));
 
 // ---- Triggers ------------------------------------------------------------------------
 // A drop or a choice: one graph file, with any tables that come with it; tables alone are

@@ -231,7 +231,7 @@ test('the file chooser draws the chosen file; a drop of two graph files draws no
   try {
     const name = examples.includes('text.g') ? 'text.g' : examples[0];
     const chooser = await page.$('#OpenDialog1');
-    const added = await whileRunning(page, () => chooser.uploadFile(path.join(site, 'examples', name)));
+    let added = await whileRunning(page, () => chooser.uploadFile(path.join(site, 'examples', name)));
     assert.ok(added.includes(`open ${name}.`), added.join('\n'));
     assert.equal(added.at(-1), 'draw finished.');
     assert.equal(await page.$eval('#Edit1', (e) => e.value), name);
@@ -243,6 +243,24 @@ test('the file chooser draws the chosen file; a drop of two graph files draws no
     assert.deepEqual((await logLines(page)).slice(lines), ['ドラッグしたファイルの個数が多すぎます。']);
     assert.equal(await runs(page), before);
     assert.equal(await page.$eval('#Edit1', (e) => e.value), name, 'the name box keeps its file');
+
+    // A name that names no file fails the run; the earlier picture stays, marked as old.
+    const typeName = async (text) => {
+      await page.$eval('#Edit1', (e) => { e.value = ''; });
+      await page.type('#Edit1', text);
+      await page.keyboard.press('Enter');
+    };
+    added = await whileRunning(page, () => typeName('missing.g'));
+    assert.ok(added.includes('Cannot open file.'), added.join('\n'));
+    assert.ok(!added.includes('draw finished.'));
+    assert.equal(await page.$eval('#stale-note', (e) => e.hidden), false);
+    assert.equal(await page.$eval('#save_emf', (b) => b.disabled), false, 'the earlier picture is still offered');
+    // An example's name in the box draws the example.
+    const other = examples.find((e) => e !== name) ?? name;
+    added = await whileRunning(page, () => typeName(other));
+    assert.ok(added.includes(`open ${other}.`), added.join('\n'));
+    assert.equal(added.at(-1), 'draw finished.');
+    assert.equal(await page.$eval('#stale-note', (e) => e.hidden), true);
     assert.deepEqual(errors, []);
   } finally {
     await close();
