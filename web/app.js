@@ -216,6 +216,10 @@ function requestRun(discovery) {
   return run.catch((e) => log(`${e.message}.`));
 }
 
+// Where the engine puts the start-up tables it is given, as its log names them.
+const STARTUP_TONE = 'startup/tone.ktc';
+const STARTUP_LINE = 'startup/line.klc';
+
 // The lines the engine wrote for reading the two tables the page handed it: not news to
 // the user, who saw those tables shown.
 function runLines(result, names) {
@@ -257,13 +261,11 @@ async function drawRun(discovery) {
     const passed = [];
     if (held.toneLoaded && settings.tone.count > 0) {
       options.tone = await engine.writeTable('tone', rowsFromTone(settings.tone));
-      options.toneName = tableNames.tone;
-      passed.push(tableNames.tone);
+      passed.push(STARTUP_TONE);
     }
     if (held.lineLoaded) {
       options.line = await engine.writeTable('line', rowsFromLines(settings.line));
-      options.lineName = tableNames.line;
-      passed.push(tableNames.line);
+      passed.push(STARTUP_LINE);
     }
     const result = await engine.convert(source, options, setProgress);
     for (const line of runLines(result, passed)) log(line);
@@ -314,7 +316,8 @@ function finishRun(result) {
     if (picture) URL.revokeObjectURL(picture.url);
     const svg = result.svg;
     picture = {
-      emf: result.emf,
+      // Bytes, whatever typed array the engine hands over.
+      emf: new Uint8Array(result.emf.buffer, result.emf.byteOffset, result.emf.byteLength),
       svg,
       url: URL.createObjectURL(new Blob([svg], { type: 'image/svg+xml' })),
       size: svgSize(svg),
@@ -413,13 +416,18 @@ async function saveTable(kind) {
   download(bytes, tableNames[kind], 'text/plain');
 }
 
+// A PNG's longest side, as plotmint-convert makes one when no size is asked: large enough
+// to read every label, small enough to open, mail and paste. (The picture's physical size
+// at 96 dpi is often several thousand pixels a side.)
+const PNG_LONGEST_SIDE = 2000;
+
 async function savePicture(kind) {
   if (!picture) return;
   const name = `graph.${kind}`;
   try {
     if (kind === 'emf') download(picture.emf, name, 'image/emf');
     else if (kind === 'svg') download(picture.svg, name, 'image/svg+xml');
-    else download(await pngFromSvg(picture.svg, picture.size), name, 'image/png');
+    else download(await pngFromSvg(picture.svg, picture.size, PNG_LONGEST_SIDE), name, 'image/png');
     log(`${name} に保存しました`);
   } catch (e) {
     log(`${name} を保存できません : ${e.message}`);
@@ -432,7 +440,7 @@ async function copyToClipboard() {
     return;
   }
   try {
-    const items = { 'image/png': pngFromSvg(picture.svg, picture.size) };
+    const items = { 'image/png': pngFromSvg(picture.svg, picture.size, PNG_LONGEST_SIDE) };
     // Where the browser takes SVG, the vector picture goes along.
     if (globalThis.ClipboardItem?.supports?.('image/svg+xml'))
       items['image/svg+xml'] = new Blob([picture.svg], { type: 'image/svg+xml' });

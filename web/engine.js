@@ -16,6 +16,11 @@ export class Engine {
           resolve(this);
           return;
         }
+        // An error without an id: the engine itself could not be loaded.
+        if (m?.type === 'error' && m.id === undefined) {
+          this.#fail(new Error(m.message));
+          return;
+        }
         const call = this.pending.get(m?.id);
         if (!call) return;
         if (m.type === 'progress') {
@@ -31,12 +36,18 @@ export class Engine {
       // A worker that cannot load (a missing file, a failed compile) fails every call.
       this.worker.addEventListener('error', (e) => {
         e.preventDefault?.();
-        const error = new Error(e.message || 'the engine could not be loaded');
-        reject(error);
-        for (const call of this.pending.values()) call.reject(error);
-        this.pending.clear();
+        this.#fail(new Error(e.message || 'the engine could not be loaded'));
       });
+      this.#reject = reject;
     });
+  }
+
+  #reject = null;
+
+  #fail(error) {
+    this.#reject?.(error);
+    for (const call of this.pending.values()) call.reject(error);
+    this.pending.clear();
   }
 
   #call(message, onProgress, transfer = []) {

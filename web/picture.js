@@ -1,6 +1,5 @@
 // PNG from the run's SVG, drawn by the browser: white underneath, as the picture looks on
-// paper and in the preview, at the picture's own size (CSS pixels are 96 per inch, so an
-// SVG sized in millimetres comes out at 96 dpi).
+// paper, in the picture's own shape.
 
 // The largest side the page asks a canvas for; browsers refuse much larger ones.
 const MAX_SIDE = 16384;
@@ -28,16 +27,17 @@ export function svgSize(svg) {
   return w > 0 && h > 0 ? { width: w, height: h } : null;
 }
 
-// A Promise of the PNG's Blob.
-export async function pngFromSvg(svg, size = svgSize(svg)) {
+// A Promise of the PNG's Blob, `longest` pixels on its longest side (the picture's own size
+// in CSS pixels without it).
+export async function pngFromSvg(svg, size = svgSize(svg), longest = 0) {
   const url = URL.createObjectURL(new Blob([svg], { type: 'image/svg+xml' }));
   try {
     const img = new Image();
     img.src = url;
     await img.decode();
-    let w = Math.round(size?.width ?? img.naturalWidth), h = Math.round(size?.height ?? img.naturalHeight);
+    let w = size?.width ?? img.naturalWidth, h = size?.height ?? img.naturalHeight;
     if (!(w > 0 && h > 0)) throw new Error('the picture has no size');
-    const scale = Math.min(1, MAX_SIDE / Math.max(w, h));
+    const scale = Math.min(longest > 0 ? longest / Math.max(w, h) : 1, MAX_SIDE / Math.max(w, h));
     w = Math.max(1, Math.round(w * scale));
     h = Math.max(1, Math.round(h * scale));
     const canvas = document.createElement('canvas');

@@ -211,12 +211,10 @@ test('each example dropped on the page is drawn in the preview with the engine\'
           y < pic.top + pic.height - 1;
         const outside = (x, y) => x < pic.left - 1 || x > pic.left + pic.width + 1 || y < pic.top - 1 ||
           y > pic.top + pic.height + 1;
-        // The drawing is inside the picture's box, on white; around it only the panel shows.
-        const ink = count(image, (p, x, y) => inside(x, y) && !isWhite(p) && !near(p, panel, 2));
-        const paper = count(image, (p, x, y) => inside(x, y) && isWhite(p));
+        // The drawing is inside the picture's box; around it only the panel shows.
+        const ink = count(image, (p, x, y) => inside(x, y) && !near(p, panel, 2));
         const stray = count(image, (p, x, y) => outside(x, y) && !near(p, panel, 2));
         assert.ok(ink > 200, `${name}: ${ink} drawn pixels`);
-        assert.ok(paper > ink / 10, `${name}: ${paper} white pixels`);
         assert.equal(stray, 0, `${name}: pixels off the picture`);
       });
     }
@@ -276,7 +274,8 @@ test('editing the colour grids and redrawing changes the picture; a cell without
     const tone = await gridCells(page, 'StringGrid1');
     const nodes = tone.slice(1).findIndex((r) => r[0] === '');
     assert.ok(nodes >= 2);
-    const red = (p) => p[0] > 200 && p[1] < 50 && p[2] < 50;
+    // Pure red and green, which no colour of the demo tables comes near.
+    const red = (p) => p[0] > 240 && p[1] < 25 && p[2] < 25;
     const green = (p) => p[1] > 150 && p[0] < 60 && p[2] < 60;
     let { image } = await previewPixels(page);
     assert.equal(count(image, red), 0);
@@ -334,7 +333,7 @@ test('tables dropped with the graph file are the ones discovery loads', async ()
     const tone = await gridCells(page, 'StringGrid1');
     assert.deepEqual(tone.slice(1, 4), [['  0', '255', '  0', '  0'], ['120', '255', '  0', '  0'], ['', '', '', '']]);
     const { image } = await previewPixels(page);
-    assert.ok(count(image, (p) => p[0] > 200 && p[1] < 50 && p[2] < 50) > 500);
+    assert.ok(count(image, (p) => p[0] > 240 && p[1] < 25 && p[2] < 25) > 500);
     assert.deepEqual(errors, []);
   } finally {
     await close();
@@ -386,7 +385,7 @@ test('Save writes the grid as a table file, and Load shows it again', async (t) 
   }
 });
 
-test('downloads give the run\'s EMF and SVG and a PNG of the picture; the clipboard gets the picture', async () => {
+test('downloads give the run\'s EMF and SVG and a PNG of the picture; the clipboard gets the picture', async (t) => {
   const { page, context, errors, close } = await openPage();
   const downloads = await downloadsInto(page, context);
   try {
@@ -411,8 +410,10 @@ test('downloads give the run\'s EMF and SVG and a PNG of the picture; the clipbo
     assert.equal(svg.toString('utf8'), picture.svg);
 
     const png = decodePng(await downloads.take('#save_png', 'graph.png'));
+    // 2000 pixels on the longest side, in the picture's shape.
     const size = await page.evaluate(() => globalThis.plotmintPage.picture.size);
-    assert.ok(Math.abs(png.width - size.width) <= 1 && Math.abs(png.height - size.height) <= 1,
+    assert.equal(Math.max(png.width, png.height), 2000);
+    assert.ok(Math.abs(png.width / png.height - size.width / size.height) < 0.002,
               `${png.width}x${png.height} for ${JSON.stringify(size)}`);
     assert.ok(count(png, (p) => !isWhite(p)) > 1000, 'the PNG has the drawing');
     assert.ok(isWhite(png.pixel(0, 0)), 'on white');
@@ -431,6 +432,7 @@ test('downloads give the run\'s EMF and SVG and a PNG of the picture; the clipbo
       if (item.types.includes('image/svg+xml')) out.svg = await (await item.getType('image/svg+xml')).text();
       return out;
     });
+    t.diagnostic(`clipboard: ${clip.types.join(', ')}`);
     const copied = decodePng(Buffer.from(clip.png));
     assert.equal(copied.width, png.width);
     assert.ok(count(copied, (p) => !isWhite(p)) > 1000);
@@ -477,15 +479,15 @@ test('captions are Japanese for a Japanese browser and English otherwise; the pa
   }
 });
 
-test('the page answers while a large graph file is converted, and shows how far the run is', async () => {
+test('the page answers while a large graph file is converted, and shows how far the run is', async (t) => {
   const { page, errors, close } = await openPage();
   try {
-    // 40 MB of moves after a short drawing: many records to read in every pass, little to draw.
+    // 100 MB of moves after a short drawing: many records to read in every pass, little to draw.
     const result = await page.evaluate(async () => {
       const head = '6 1 0\n5 0 3\n3 500 500\n2 4500 7000\n';
       const chunk = '3 1000 1000\n'.repeat(1 << 16);
       const parts = [head];
-      for (let i = 0; i < 52; i++) parts.push(chunk);
+      for (let i = 0; i < 128; i++) parts.push(chunk);
       parts.push('-999 0 0\n');
       const file = new File(parts, 'large.g');
       const ticks = [];
@@ -508,13 +510,16 @@ test('the page answers while a large graph file is converted, and shows how far 
         await new Promise((r) => setTimeout(r, 50));
       }
       clearInterval(timer);
-      let gap = 0;
-      for (let i = 1; i < ticks.length; i++) gap = Math.max(gap, ticks[i] - ticks[i - 1]);
-      return { ms: performance.now() - t0, gap, ticks: ticks.length, progressSeen, clicks, size: file.size };
+      let gap = 0, at = 0;
+      for (let i = 1; i < ticks.length; i++) {
+        if (ticks[i] - ticks[i - 1] > gap) { gap = ticks[i] - ticks[i - 1]; at = ticks[i - 1] - t0; }
+      }
+      return { ms: performance.now() - t0, gap, at, ticks: ticks.length, progressSeen, clicks, size: file.size };
     });
+    t.diagnostic(`${result.size} bytes in ${Math.round(result.ms)} ms; longest pause ${Math.round(result.gap)} ms at ${Math.round(result.at)} ms`);
     const lines = await logLines(page);
     assert.equal(lines.at(-1), 'draw finished.', lines.slice(-8).join('\n'));
-    assert.ok(result.size > 40e6);
+    assert.ok(result.size > 100e6);
     assert.ok(result.ms > 500, `the run took ${Math.round(result.ms)} ms, too short to tell`);
     assert.ok(result.gap < 400, `the page stood still for ${Math.round(result.gap)} ms`);
     assert.ok(result.progressSeen > 0, 'the progress bar showed');
