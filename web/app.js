@@ -321,7 +321,7 @@ function finishRun(result) {
       svg,
       url: URL.createObjectURL(new Blob([svg], { type: 'image/svg+xml' })),
       size: svgSize(svg),
-      place: result.place ?? null,
+      place: result.place ?? placeFromLog(result.log ?? []),
     };
     const img = $('preview');
     img.src = picture.url;
@@ -335,6 +335,18 @@ function finishRun(result) {
   for (const id of ['save_emf', 'save_svg', 'save_png']) $(id).disabled = !picture;
   runs++;
   $('Form1').dataset.runs = String(runs);
+}
+
+// Where the drawing's extent sits on the page, from the run's extent lines ("xmin : %d" ...),
+// as the window places its preview; null when the run did not tell.
+function placeFromLog(lines) {
+  const e = {};
+  for (const line of lines) {
+    const m = /^(xmin|xmax|ymin|ymax) : (-?\d+)$/.exec(line);
+    if (m) e[m[1]] = Number(m[2]);
+  }
+  if (!['xmin', 'xmax', 'ymin', 'ymax'].every((k) => Number.isInteger(e[k]))) return null;
+  return { left: e.xmin, top: PAGE_H - e.ymax, right: e.xmax, bottom: PAGE_H - e.ymin };
 }
 
 // The preview stands for a page 5240 x 7860 graph units, kept in shape as large as the box

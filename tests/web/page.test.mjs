@@ -91,12 +91,16 @@ async function previewPixels(page) {
     const img = document.getElementById('preview');
     const b = document.getElementById('PaintBox1').getBoundingClientRect();
     const r = img.getBoundingClientRect();
-    // object-fit: contain centres the picture in the element.
-    const scale = Math.min(r.width / img.naturalWidth, r.height / img.naturalHeight);
-    const w = img.naturalWidth * scale, h = img.naturalHeight * scale;
+    const style = getComputedStyle(img);
+    const pad = parseFloat(style.paddingLeft) || 0;
+    const box = { left: r.left + pad, top: r.top + pad, width: r.width - 2 * pad, height: r.height - 2 * pad };
+    // object-fit: contain centres the picture in the element's content box; fill stretches it.
+    const scale = Math.min(box.width / img.naturalWidth, box.height / img.naturalHeight);
+    const w = style.objectFit === 'fill' ? box.width : img.naturalWidth * scale;
+    const h = style.objectFit === 'fill' ? box.height : img.naturalHeight * scale;
     const panel = getComputedStyle(document.getElementById('Panel1')).backgroundColor.match(/\d+/g).map(Number);
-    return { left: r.left - b.left + (r.width - w) / 2, top: r.top - b.top + (r.height - h) / 2, width: w, height: h,
-             hidden: img.hidden, panel };
+    return { left: box.left - b.left + (box.width - w) / 2, top: box.top - b.top + (box.height - h) / 2, width: w,
+             height: h, hidden: img.hidden, placed: img.classList.contains('placed'), panel };
   });
   return { image, pic, panel: pic.panel };
 }
@@ -216,6 +220,19 @@ test('each example dropped on the page is drawn in the preview with the engine\'
         const stray = count(image, (p, x, y) => outside(x, y) && !near(p, panel, 2));
         assert.ok(ink > 200, `${name}: ${ink} drawn pixels`);
         assert.equal(stray, 0, `${name}: pixels off the picture`);
+        // A drawing inside the page sits where its extent is on a page of 5240 x 7860 kept in
+        // shape, as in the window.
+        const e = Object.fromEntries(added.map((l) => /^(xmin|xmax|ymin|ymax) : (-?\d+)$/.exec(l))
+          .filter(Boolean).map((m) => [m[1], Number(m[2])]));
+        const onPage = e.xmin >= 0 && e.xmax <= 5240 && e.ymin >= 0 && e.ymax <= 7860;
+        assert.equal(pic.placed, onPage, JSON.stringify(e));
+        if (onPage) {
+          const s = Math.min(image.width / 5240, image.height / 7860);
+          const pageLeft = (image.width - 5240 * s) / 2, pageTop = (image.height - 7860 * s) / 2;
+          const want = { left: pageLeft + e.xmin * s, top: pageTop + (7860 - e.ymax) * s,
+                         width: (e.xmax - e.xmin) * s, height: (e.ymax - e.ymin) * s };
+          for (const k of Object.keys(want)) assert.ok(Math.abs(pic[k] - want[k]) < 1.5, `${k}: ${pic[k]} for ${want[k]}`);
+        }
       });
     }
     assert.deepEqual(errors, []);
