@@ -337,6 +337,58 @@ test('editing the colour grids and redrawing changes the picture; a cell without
   }
 });
 
+test('the settings reach the run: discovery off, margin, the replacement line, its mode and the Hershey choice', async () => {
+  const { page, errors, close } = await openPage();
+  try {
+    const startTone = await gridCells(page, 'StringGrid1');
+    const svg = () => page.evaluate(() => globalThis.plotmintPage.picture.svg);
+    const click = (selector) => page.$eval(selector, (e) => e.click());
+    const redraw = async () => {
+      const added = await whileRunning(page, () => page.click('#Draw'));
+      assert.equal(added.at(-1), 'draw finished.', added.join('\n'));
+      return added;
+    };
+    // しない: a dropped file is drawn with the tables the grids hold.
+    await click('#RadioGroup1 input[value="1"]');
+    let added = await dropExample(page, 'graph.g');
+    assert.ok(!added.some((l) => /searching color table|color table\./.test(l)), added.join('\n'));
+    assert.deepEqual(await gridCells(page, 'StringGrid1'), startTone);
+
+    // The fifth width is the margin; a cell without a number keeps the value of the last run.
+    await setCells(page, 'StringGrid4', [[1, 4, ' 60']]);
+    assert.ok((await redraw()).includes('margin : 60'));
+    await setCells(page, 'StringGrid4', [[1, 4, 'x']]);
+    assert.ok((await redraw()).includes('margin : 60'));
+
+    // Vertical and horizontal line blocks as one line in the replacement pen (the default
+    // mode): a green pen shows; as segments, the pen is not used.
+    const green = (p) => p[1] > 200 && p[0] < 40 && p[2] < 40;
+    assert.equal(await page.$eval('#RadioGroup2 input:checked', (e) => e.value), '2');
+    let { image } = await previewPixels(page);
+    assert.equal(count(image, green), 0);
+    await setCells(page, 'StringGrid2', [[1, 0, '0'], [1, 1, '255'], [1, 2, '0'], [1, 3, '60']]);
+    await redraw();
+    ({ image } = await previewPixels(page));
+    assert.ok(count(image, green) > 100, 'the replacement lines are green');
+    await click('#RadioGroup2 input[value="0"]');
+    await redraw();
+    ({ image } = await previewPixels(page));
+    assert.equal(count(image, green), 0);
+
+    // Hershey text kept as strokes is another picture than Hershey text set in Arial.
+    const arial = await svg();
+    await click('#RadioGroup4 input[value="0"]');
+    await redraw();
+    assert.notEqual(await svg(), arial);
+    await click('#RadioGroup4 input[value="1"]');
+    await redraw();
+    assert.equal(await svg(), arial);
+    assert.deepEqual(errors, []);
+  } finally {
+    await close();
+  }
+});
+
 test('tables dropped with the graph file are the ones discovery loads', async () => {
   const { page, errors, close } = await openPage();
   try {
