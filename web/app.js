@@ -195,6 +195,11 @@ function setRunning(on) {
   for (const id of ['Draw']) $(id).disabled = on;
 }
 
+// The converter's passes in the order a run makes them (a run skips those its settings
+// leave out), so one bar goes from start to end over the whole run.
+const PASSES = ['extent of the text', 'extent', 'fills', 'vertical and horizontal lines', 'lines and text',
+  'Hershey text', 'checking the metafile'];
+
 function setProgress(p) {
   const bar = $('run_progress');
   if (!p) {
@@ -203,7 +208,9 @@ function setProgress(p) {
     return;
   }
   const within = p.total > 0 ? Math.min(p.done / p.total, 1) : 0;
-  const value = p.passIndex && p.passes ? ((p.passIndex - 1) + within) / p.passes : within;
+  const index = p.passIndex ? p.passIndex - 1 : PASSES.indexOf(p.pass);
+  const passes = p.passes ?? PASSES.length;
+  const value = index >= 0 ? (index + within) / passes : within;
   bar.value = Math.round(1000 * value);
   bar.hidden = false;
   $('run_pass').textContent = `${caption('描画中', lang)} : ${p.pass ?? ''}`;

@@ -561,9 +561,14 @@ test('the page answers while a large graph file is converted, and shows how far 
       const file = new File(parts, 'large.g');
       const ticks = [];
       let progressSeen = 0;
+      const bar = [];
       const timer = setInterval(() => {
         ticks.push(performance.now());
-        if (!document.getElementById('run_progress').hidden) progressSeen++;
+        const b = document.getElementById('run_progress');
+        if (!b.hidden) {
+          progressSeen++;
+          bar.push(b.value / b.max);
+        }
       }, 20);
       const t0 = performance.now();
       const runs = Number(document.getElementById('Form1').dataset.runs ?? 0);
@@ -583,7 +588,7 @@ test('the page answers while a large graph file is converted, and shows how far 
       for (let i = 1; i < ticks.length; i++) {
         if (ticks[i] - ticks[i - 1] > gap) { gap = ticks[i] - ticks[i - 1]; at = ticks[i - 1] - t0; }
       }
-      return { ms: performance.now() - t0, gap, at, ticks: ticks.length, progressSeen, clicks, size: file.size };
+      return { ms: performance.now() - t0, gap, at, ticks: ticks.length, progressSeen, clicks, size: file.size, bar };
     });
     t.diagnostic(`${result.size} bytes in ${Math.round(result.ms)} ms; longest pause ${Math.round(result.gap)} ms at ${Math.round(result.at)} ms`);
     const lines = await logLines(page);
@@ -592,6 +597,9 @@ test('the page answers while a large graph file is converted, and shows how far 
     assert.ok(result.ms > 500, `the run took ${Math.round(result.ms)} ms, too short to tell`);
     assert.ok(result.gap < 400, `the page stood still for ${Math.round(result.gap)} ms`);
     assert.ok(result.progressSeen > 0, 'the progress bar showed');
+    // One bar over the whole run: it only moves forward, and gets well past the middle.
+    for (let i = 1; i < result.bar.length; i++) assert.ok(result.bar[i] >= result.bar[i - 1], `bar ${result.bar.join(' ')}`);
+    assert.ok(Math.max(...result.bar) > 0.6, `bar ${result.bar.join(' ')}`);
     assert.ok(result.clicks >= Math.floor(result.ms / 100), `${result.clicks} clicks answered in ${Math.round(result.ms)} ms`);
     assert.equal(await page.$eval('#run_progress', (b) => b.hidden), true, 'the bar goes when the run ends');
     assert.deepEqual(errors, []);
