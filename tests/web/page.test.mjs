@@ -454,6 +454,41 @@ test('Save writes the grid as a table file, and Load shows it again', async (t) 
   }
 });
 
+test('a bad table file loaded is reported as the readers report it, and the grid shows what they leave', async (t) => {
+  const { page, errors, close } = await openPage();
+  const dir = await fs.mkdtemp(path.join(os.tmpdir(), 'plotmint-tables-'));
+  try {
+    const before = await gridCells(page, 'StringGrid1');
+    const nodes = before.slice(1).findIndex((r) => r[0] === '');
+    const cases = [
+      { name: 'one.ktc', input: '#OpenDialog2', grid: 'StringGrid1', text: 'color\nno.   r   g   b\n  5  1  2  3\n',
+        lines: ['open one.ktc.', 'npoint is too small in color.  npoint = 1'],
+        // The node count stays as it was.
+        check: (cells) => assert.equal(cells.slice(1).findIndex((r) => r[0] === ''), nodes) },
+      { name: 'grey.klc', input: '#OpenDialog3', grid: 'StringGrid3', text: 'grey\nno.   r   g   b\n  1 255 0 0\n',
+        lines: ['open grey.klc.', 'color mode |grey| is not correct in color-table.', ''],
+        // Every line colour black.
+        check: (cells) => assert.ok(cells.slice(1).every((r) => r.slice(1).every((c) => c === '  0'))) },
+    ];
+    for (const c of cases) {
+      await t.test(c.name, async () => {
+        const file = path.join(dir, c.name);
+        await fs.writeFile(file, c.text);
+        const lines = (await logLines(page)).length;
+        await (await page.$(c.input)).uploadFile(file);
+        await page.waitForFunction((n, want) => document.getElementById('Memo1').value.split('\n').length >= n + want,
+                                   {}, lines, c.lines.length);
+        assert.deepEqual((await logLines(page)).slice(lines), c.lines);
+        c.check(await gridCells(page, c.grid));
+      });
+    }
+    assert.deepEqual(errors, []);
+  } finally {
+    await fs.rm(dir, { recursive: true, force: true });
+    await close();
+  }
+});
+
 test('downloads give the run\'s EMF and SVG and a PNG of the picture; the clipboard gets the picture', async (t) => {
   const { page, context, errors, close } = await openPage();
   const downloads = await downloadsInto(page, context);
