@@ -216,9 +216,17 @@ function setProgress(p) {
   $('run_pass').textContent = `${caption('描画中', lang)} : ${p.pass ?? ''}`;
 }
 
-// Every trigger but 再描画 runs discovery first (when it is switched on).
-function requestRun(discovery) {
-  const run = queue.then(() => drawRun(discovery));
+// Every trigger but 再描画 runs discovery first (when it is switched on). A file dropped or
+// chosen goes into the name box when its run starts, so runs queued behind each other each
+// draw their own file.
+function requestRun(discovery, file = null) {
+  const run = queue.then(() => {
+    if (file) {
+      graph = file;
+      $('Edit1').value = file.name;
+    }
+    return drawRun(discovery);
+  });
   queue = run.catch(() => {});
   return run.catch((e) => log(`${e.message}.`));
 }
@@ -396,9 +404,7 @@ async function takeFiles(list) {
     return;
   }
   for (const t of tables) droppedTables[t.name] = await bytesOf(t);
-  graph = graphs[0];
-  $('Edit1').value = graph.name;
-  await requestRun(true);
+  await requestRun(true, graphs[0]);
 }
 
 async function loadTable(kind, file) {
@@ -497,9 +503,11 @@ function wire() {
     const name = e.target.value;
     e.target.value = '';
     if (!name) return;
-    $('Edit1').value = name;
-    graph = null;
-    await requestRun(true);
+    try {
+      await requestRun(true, new File([await fetchBytes(`examples/${encodeURIComponent(name)}`)], name));
+    } catch (err) {
+      log(`${err.message}.`);
+    }
   });
   $('Edit1').addEventListener('keydown', (e) => {
     if (e.key === 'Enter') {

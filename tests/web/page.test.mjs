@@ -259,6 +259,27 @@ test('the file chooser draws the chosen file; a drop of two graph files draws no
     assert.equal(await runs(page), before);
     assert.equal(await page.$eval('#Edit1', (e) => e.value), name, 'the name box keeps its file');
 
+    // Files dropped one right after the other are drawn one after the other, each its own.
+    const [first, second] = [examples[0], examples.at(-1)];
+    const queued = await runs(page);
+    const from = (await logLines(page)).length;
+    await page.evaluate(async (names) => {
+      const files = await Promise.all(names.map(async (n) => new File([await (await fetch(`examples/${n}`)).arrayBuffer()], n)));
+      // Both drops in one task, before either run has started.
+      for (const f of files) {
+        const dt = new DataTransfer();
+        dt.items.add(f);
+        document.body.dispatchEvent(new DragEvent('drop', { dataTransfer: dt, bubbles: true, cancelable: true }));
+      }
+    }, [first, second]);
+    await page.waitForFunction((n) => Number(document.getElementById('Form1').dataset.runs) >= n + 2 &&
+                               document.getElementById('Form1').dataset.running === '0', {}, queued);
+    const both = (await logLines(page)).slice(from);
+    const opened = both.filter((l) => /^open [^ ]+\.$/.test(l) && !/\.(ktc|klc)\.$/.test(l));
+    assert.deepEqual(opened, [`open ${first}.`, `open ${second}.`], both.join('\n'));
+    assert.equal(both.filter((l) => l === 'draw finished.').length, 2);
+    assert.equal(await page.$eval('#Edit1', (e) => e.value), second);
+
     // A name that names no file fails the run; the earlier picture stays, marked as old.
     const typeName = async (text) => {
       await page.$eval('#Edit1', (e) => { e.value = ''; });
