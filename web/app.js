@@ -547,7 +547,11 @@ async function start() {
     await engine.ready;
   } catch (e) {
     log(`${e.message}.`);
+    // Without the engine nothing can be drawn, read or saved.
+    for (const el of document.querySelectorAll('button, input, select')) el.disabled = true;
+    for (const id of ['File', 'tone_load', 'pen_load']) $(id).classList.add('disabled');
     $('Form1').dataset.state = 'failed';
+    $('Form1').setAttribute('aria-busy', 'false');
     return;
   }
   const defaults = { ...CONTRACT_DEFAULTS, ...(engine.defaults ?? {}) };

@@ -48,10 +48,13 @@ async function openPage({ locale = 'en-US', viewport = { width: 1280, height: 80
   await cdp.send('Emulation.setUserAgentOverride', { userAgent: await browser.userAgent(), acceptLanguage: locale });
   await page.setViewport(viewport);
   await page.goto(server.url, { waitUntil: 'load', timeout: 30_000 });
-  await page.waitForFunction(() => document.getElementById('Form1').dataset.state, { timeout: 60_000 });
+  await page.waitForFunction(() => document.getElementById('Form1').dataset.state, { ...POLL, timeout: 60_000 });
   assert.equal(await page.$eval('#Form1', (f) => f.dataset.state), 'ready');
   return { page, context, errors, close: () => context.close() };
 }
+
+// Polled rather than on animation frames, which a page in the background may not get.
+const POLL = { polling: 50, timeout: 30_000 };
 
 const logLines = (page) => page.$eval('#Memo1', (m) => (m.value === '' ? [] : m.value.split('\n')));
 const runs = (page) => page.$eval('#Form1', (f) => Number(f.dataset.runs ?? 0));
@@ -62,7 +65,7 @@ async function whileRunning(page, action, timeout = 60_000) {
   const lines = (await logLines(page)).length;
   await action();
   await page.waitForFunction((n) => Number(document.getElementById('Form1').dataset.runs ?? 0) > n &&
-                             document.getElementById('Form1').dataset.running === '0', { timeout }, before);
+                             document.getElementById('Form1').dataset.running === '0', { ...POLL, timeout }, before);
   return (await logLines(page)).slice(lines);
 }
 
@@ -254,7 +257,7 @@ test('the file chooser draws the chosen file; a drop of two graph files draws no
     const before = await runs(page);
     const lines = (await logLines(page)).length;
     await drop(page, [{ name: 'a.g', text: '-999 0 0\n' }, { name: 'b.g', text: '-999 0 0\n' }]);
-    await page.waitForFunction((n) => document.getElementById('Memo1').value.split('\n').length > n, {}, lines);
+    await page.waitForFunction((n) => document.getElementById('Memo1').value.split('\n').length > n, POLL, lines);
     assert.deepEqual((await logLines(page)).slice(lines), ['ドラッグしたファイルの個数が多すぎます。']);
     assert.equal(await runs(page), before);
     assert.equal(await page.$eval('#Edit1', (e) => e.value), name, 'the name box keeps its file');
@@ -273,7 +276,7 @@ test('the file chooser draws the chosen file; a drop of two graph files draws no
       }
     }, [first, second]);
     await page.waitForFunction((n) => Number(document.getElementById('Form1').dataset.runs) >= n + 2 &&
-                               document.getElementById('Form1').dataset.running === '0', {}, queued);
+                               document.getElementById('Form1').dataset.running === '0', POLL, queued);
     const both = (await logLines(page)).slice(from);
     const opened = both.filter((l) => /^open [^ ]+\.$/.test(l) && !/\.(ktc|klc)\.$/.test(l));
     assert.deepEqual(opened, [`open ${first}.`, `open ${second}.`], both.join('\n'));
@@ -462,7 +465,7 @@ test('Save writes the grid as a table file, and Load shows it again', async (t) 
         const lines = (await logLines(page)).length;
         await (await page.$(c.load)).uploadFile(file);
         await page.waitForFunction((id, want) => document.querySelector(`#${id} input[data-row="${want[0]}"][data-col="${want[1]}"]`).value === want[2],
-                                   {}, c.grid, c.edit[0]);
+                                   POLL, c.grid, c.edit[0]);
         assert.deepEqual(await gridCells(page, c.grid), edited);
         const added = (await logLines(page)).slice(lines);
         assert.ok(added.some((l) => l.includes(`back-${c.file}`)), added.join('\n'));
@@ -498,7 +501,7 @@ test('a bad table file loaded is reported as the readers report it, and the grid
         const lines = (await logLines(page)).length;
         await (await page.$(c.input)).uploadFile(file);
         await page.waitForFunction((n, want) => document.getElementById('Memo1').value.split('\n').length >= n + want,
-                                   {}, lines, c.lines.length);
+                                   POLL, lines, c.lines.length);
         assert.deepEqual((await logLines(page)).slice(lines), c.lines);
         c.check(await gridCells(page, c.grid));
       });
@@ -547,7 +550,7 @@ test('downloads give the run\'s EMF and SVG and a PNG of the picture; the clipbo
                                                                        'clipboard-sanitized-write']);
     await page.bringToFront();
     await page.click('#Copy_to_clip');
-    await page.waitForFunction(() => /クリップボードへコピー/.test(globalThis.plotmintPage.logLines.at(-1)));
+    await page.waitForFunction(() => /クリップボードへコピー/.test(globalThis.plotmintPage.logLines.at(-1)), POLL);
     assert.equal((await logLines(page)).at(-1), 'クリップボードへコピーしました');
     const clip = await page.evaluate(async () => {
       const [item] = await navigator.clipboard.read();
@@ -661,6 +664,30 @@ test('the page answers while a large graph file is converted, and shows how far 
     assert.deepEqual(errors, []);
   } finally {
     await close();
+  }
+});
+
+test('a page whose engine cannot load says so in the log and offers nothing to run', async () => {
+  // The site without its WebAssembly module.
+  const broken = await fs.mkdtemp(path.join(os.tmpdir(), 'plotmint-broken-site-'));
+  await fs.cp(site, broken, { recursive: true, filter: (f) => !f.endsWith('.wasm') });
+  const brokenServer = await startServer(broken);
+  const context = await browser.createBrowserContext();
+  try {
+    const page = await context.newPage();
+    const errors = [];
+    page.on('pageerror', (e) => errors.push(String(e)));
+    await page.goto(brokenServer.url, { waitUntil: 'load', timeout: 30_000 });
+    await page.waitForFunction(() => document.getElementById('Form1').dataset.state, { ...POLL, timeout: 60_000 });
+    assert.equal(await page.$eval('#Form1', (f) => f.dataset.state), 'failed');
+    assert.match((await logLines(page)).at(-1), /plotmint-core\.wasm/);
+    for (const id of ['Draw', 'Copy_to_clip', 'tone_save', 'OpenDialog1', 'Edit1', 'examples'])
+      assert.equal(await page.$eval(`#${id}`, (e) => e.disabled), true, id);
+    assert.deepEqual(errors, []);
+  } finally {
+    await context.close();
+    await brokenServer.close();
+    await fs.rm(broken, { recursive: true, force: true });
   }
 });
 
