@@ -326,7 +326,9 @@ function discoveredName(result, kind) {
 }
 
 function finishRun(result) {
-  const done = result && result.status === 0 && result.emf && result.svg;
+  // A run that leaves a picture shows it, an abandoned drawing too (as far as it went), as
+  // the window shows whatever it could read back; otherwise the earlier picture stays.
+  const done = Boolean(result?.emf && result?.svg);
   if (done) {
     if (picture) URL.revokeObjectURL(picture.url);
     const svg = result.svg;
