@@ -63,29 +63,16 @@ function showLine(lines) {
 }
 
 // ---- The engine's table rows ---------------------------------------------------------
-// A tone row is [tone, r, g, b] or { tone, r, g, b }; a line row [r, g, b], [n, r, g, b]
-// or { r, g, b }.
-function numbers(row, keys) {
-  if (Array.isArray(row)) return row.map(Number);
-  return keys.map((k) => Number(row?.[k] ?? row?.color?.[k] ?? 0));
-}
-
+// A tone row is [tone, r, g, b], one per node; the line table is 31 rows [r, g, b].
 function toneFromRows(rows, base = emptyTone()) {
   const tone = copyTone(base);
-  rows.slice(0, TONE_SLOTS).forEach((row, i) => {
-    const v = numbers(row, ['tone', 'r', 'g', 'b']);
-    tone.slots[i] = v.slice(0, 4);
-  });
+  rows.slice(0, TONE_SLOTS).forEach((row, i) => { tone.slots[i] = row.slice(0, 4).map(Number); });
   return tone;
 }
 
 function linesFromRows(rows) {
   const lines = blackLines();
-  rows.slice(0, LINE_COLOURS).forEach((row, i) => {
-    let v = numbers(row, ['r', 'g', 'b']);
-    if (v.length >= 4) v = v.slice(1, 4);
-    lines[i] = v.slice(0, 3);
-  });
+  rows.slice(0, LINE_COLOURS).forEach((row, i) => { lines[i] = row.slice(0, 3).map(Number); });
   return lines;
 }
 
@@ -102,8 +89,9 @@ function applyToneRead(read) {
   showTone(tone);
 }
 
+// A line colour table read replaces the whole table, black where the file names nothing.
 function applyLineRead(read) {
-  showLine(read.ok ? linesFromRows(read.rows ?? []) : blackLines());
+  showLine(linesFromRows(read.rows ?? []));
 }
 
 // ---- Settings ------------------------------------------------------------------------
@@ -186,7 +174,7 @@ async function resolveGraph(name) {
 
 // ---- Runs ----------------------------------------------------------------------------
 let queue = Promise.resolve();
-let picture = null;  // { emf, svg, url, name }
+let picture = null;  // { emf, svg, url, size, place }: the last picture drawn
 let runs = 0;
 
 function setRunning(on) {
