@@ -702,8 +702,16 @@ test('the screenshot for the README: an example drawn at 1280x800', async () => 
     assert.equal(image.height, 800);
     await fs.mkdir(outDir, { recursive: true });
     await fs.writeFile(path.join(outDir, 'web-page.png'), png);
-    await fs.writeFile(screenshotPath, png);
     assert.ok(png.length < 300_000, `${png.length} bytes`);
+    // The README's copy is renewed when the page looks different, not for the odd pixel a
+    // button's edge may round to otherwise.
+    let same = false;
+    try {
+      const old = decodePng(await fs.readFile(screenshotPath));
+      same = old.width === image.width && old.height === image.height &&
+        count(image, (p, x, y) => old.pixel(x, y).some((v, i) => v !== p[i])) < image.width * image.height / 1000;
+    } catch { /* none yet, or not a PNG this reader reads */ }
+    if (!same) await fs.writeFile(screenshotPath, png);
     assert.deepEqual(errors, []);
   } finally {
     await close();
