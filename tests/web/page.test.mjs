@@ -42,6 +42,9 @@ async function openPage({ locale = 'en-US', viewport = { width: 1280, height: 80
   page.on('pageerror', (e) => errors.push(String(e)));
   page.on('console', (m) => { if (m.type() === 'error') errors.push(`console: ${m.text()}`); });
   page.on('requestfailed', (r) => errors.push(`request failed: ${r.url()}`));
+  // Everything the page and its worker load comes from the site itself.
+  const own = (url) => url.startsWith(server.url) || /^(data|blob):/.test(url);
+  page.on('request', (r) => { if (!own(r.url())) errors.push(`request off the site: ${r.url()}`); });
   const cdp = await page.createCDPSession();
   // The browser's language as the page and its worker see it (headless chromium takes no
   // --lang); the same as --accept-lang at start.
