@@ -377,6 +377,72 @@ function layoutPreview() {
 }
 new ResizeObserver(layoutPreview).observe($('PaintBox1'));
 
+// Zoom and pan, as in the window: the wheel zooms about the pointer, + and − about the
+// centre, 0 or a double click shows the whole picture again, and dragging moves it.
+const view = { zoom: 1, x: 0, y: 0 };
+const MIN_ZOOM = 0.125, MAX_ZOOM = 64;
+
+function applyView() {
+  $('view').style.transform = view.zoom === 1 && view.x === 0 && view.y === 0
+    ? '' : `translate(${view.x}px, ${view.y}px) scale(${view.zoom})`;
+}
+
+// `at`: a point of the box (its own pixels), which keeps the picture point under it.
+function zoomBy(factor, at) {
+  const box = $('PaintBox1').getBoundingClientRect();
+  const c = { x: box.width / 2, y: box.height / 2 };
+  const p = at ?? c;
+  const z = Math.min(MAX_ZOOM, Math.max(MIN_ZOOM, view.zoom * factor));
+  const under = { x: (p.x - c.x - view.x) / view.zoom, y: (p.y - c.y - view.y) / view.zoom };
+  view.x = p.x - c.x - z * under.x;
+  view.y = p.y - c.y - z * under.y;
+  view.zoom = z;
+  applyView();
+}
+
+function fitView() {
+  Object.assign(view, { zoom: 1, x: 0, y: 0 });
+  applyView();
+}
+
+function wireView() {
+  const box = $('PaintBox1');
+  box.addEventListener('wheel', (e) => {
+    if (!picture) return;
+    e.preventDefault();
+    const r = box.getBoundingClientRect();
+    zoomBy(1.25 ** (-e.deltaY / 100), { x: e.clientX - r.left, y: e.clientY - r.top });
+  }, { passive: false });
+  let from = null;
+  box.addEventListener('pointerdown', (e) => {
+    if (e.button !== 0 || !picture) return;
+    from = { x: e.clientX, y: e.clientY };
+    box.setPointerCapture(e.pointerId);
+    $('view').classList.add('grabbing');
+  });
+  box.addEventListener('pointermove', (e) => {
+    if (!from) return;
+    view.x += e.clientX - from.x;
+    view.y += e.clientY - from.y;
+    from = { x: e.clientX, y: e.clientY };
+    applyView();
+  });
+  const stop = () => {
+    from = null;
+    $('view').classList.remove('grabbing');
+  };
+  box.addEventListener('pointerup', stop);
+  box.addEventListener('pointercancel', stop);
+  box.addEventListener('dblclick', fitView);
+  box.addEventListener('keydown', (e) => {
+    if (e.key === '+' || e.key === '=') zoomBy(1.25);
+    else if (e.key === '-') zoomBy(1 / 1.25);
+    else if (e.key === '0') fitView();
+    else return;
+    e.preventDefault();
+  });
+}
+
 // ---- Triggers ------------------------------------------------------------------------
 // A drop or a choice: one graph file, with any tables that come with it; tables alone are
 // shown in their grids.
@@ -467,6 +533,7 @@ async function copyToClipboard() {
 }
 
 function wire() {
+  wireView();
   $('OpenDialog1').addEventListener('change', async (e) => {
     const files = e.target.files;
     if (files.length) await takeFiles(files);

@@ -39,6 +39,7 @@ const EN = {
   'グラフファイルをここへドロップ（色テーブル .ktc .klc も一緒に）':
     'Drop a graph file here (colour tables .ktc .klc with it)',
   '描画中': 'Drawing',
+  '拡大縮小: ホイール、+ − 0、ダブルクリックで全体': 'Zoom: wheel, + − 0, double click for the whole picture',
   'エンジンを読み込み中': 'Loading the engine',
 };
 

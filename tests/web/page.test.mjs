@@ -416,6 +416,43 @@ test('the settings reach the run: discovery off, margin, the replacement line, i
   }
 });
 
+test('the preview zooms about the pointer, pans by dragging and shows the whole picture again', async () => {
+  const { page, errors, close } = await openPage();
+  try {
+    await dropExample(page, 'graph.g');
+    const rect = () => page.$eval('#preview', (img) => {
+      const r = img.getBoundingClientRect();
+      return { x: r.x, y: r.y, w: r.width, h: r.height };
+    });
+    const whole = await rect();
+    const at = { x: whole.x + whole.w * 0.25, y: whole.y + whole.h * 0.75 };
+    // The picture point under the pointer, as a fraction of the picture.
+    const under = (r) => [(at.x - r.x) / r.w, (at.y - r.y) / r.h];
+    await page.mouse.move(at.x, at.y);
+    await page.mouse.wheel({ deltaY: -100 });
+    await page.waitForFunction((w) => document.getElementById('preview').getBoundingClientRect().width > w * 1.1, POLL, whole.w);
+    const zoomed = await rect();
+    assert.ok(Math.abs(zoomed.w / whole.w - 1.25) < 0.01, `${zoomed.w} after ${whole.w}`);
+    under(zoomed).forEach((v, i) => assert.ok(Math.abs(v - under(whole)[i]) < 0.01, `${v} for ${under(whole)[i]}`));
+
+    await page.mouse.down();
+    await page.mouse.move(at.x + 40, at.y - 30, { steps: 4 });
+    await page.mouse.up();
+    const moved = await rect();
+    assert.ok(Math.abs(moved.x - zoomed.x - 40) < 1 && Math.abs(moved.y - zoomed.y + 30) < 1, JSON.stringify(moved));
+
+    await page.keyboard.press('0');
+    assert.deepEqual(await rect(), whole);
+    await page.keyboard.press('+');
+    assert.ok((await rect()).w > whole.w * 1.2);
+    await page.mouse.click(at.x, at.y, { clickCount: 2 });
+    assert.deepEqual(await rect(), whole);
+    assert.deepEqual(errors, []);
+  } finally {
+    await close();
+  }
+});
+
 test('tables dropped with the graph file are the ones discovery loads', async () => {
   const { page, errors, close } = await openPage();
   try {
