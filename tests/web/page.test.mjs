@@ -18,6 +18,9 @@ const site = process.env.PLOTMINT_WEB_SITE ??
 const outDir = process.env.PLOTMINT_WEB_OUT ?? path.join(here, 'out');
 const screenshotPath = path.join(repo, 'docs', 'web-page.png');
 
+// Polled rather than on animation frames, which a page in the background may not get.
+const POLL = { polling: 50, timeout: 30_000 };
+
 let server;
 let browser;
 let closeBrowser;
@@ -55,9 +58,6 @@ async function openPage({ locale = 'en-US', viewport = { width: 1280, height: 80
   assert.equal(await page.$eval('#Form1', (f) => f.dataset.state), 'ready');
   return { page, context, errors, close: () => context.close() };
 }
-
-// Polled rather than on animation frames, which a page in the background may not get.
-const POLL = { polling: 50, timeout: 30_000 };
 
 const logLines = (page) => page.$eval('#Memo1', (m) => (m.value === '' ? [] : m.value.split('\n')));
 const runs = (page) => page.$eval('#Form1', (f) => Number(f.dataset.runs ?? 0));
