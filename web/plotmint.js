@@ -213,10 +213,12 @@
       }
       // MEMFS keeps a file in a JavaScript array of its own, outside the module's memory:
       // the bytes are handed over without a copy when the array is exactly their size.
+      // Its array may be signed (a copy of the module's HEAP8): always give bytes.
       const used = node.usedBytes;
       const contents = node.contents ? node.contents : new Uint8Array(0);
-      const bytes = contents.length === used && contents.byteOffset === 0 && contents.buffer.byteLength === used
-        ? contents : contents.slice(0, used);
+      const whole = contents.byteOffset === 0 && contents.buffer.byteLength === used;
+      const bytes = whole ? new Uint8Array(contents.buffer, 0, used)
+        : new Uint8Array(contents.buffer, contents.byteOffset, used).slice();
       FS.unlink(path);
       return bytes;
     }
