@@ -51,3 +51,6 @@ for target in convert tables emf preview; do
   echo "fuzz_$target: $(grep -o 'Done [0-9]* runs in [0-9]* second(s)' "$work.log")"
   rm -rf "$work" "$work.log"
 done
+
+# The browser build and its tests in Debian's chromium, against the converter built above.
+bash "$here/scripts/test-web.sh"

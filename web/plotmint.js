@@ -211,12 +211,12 @@
         if (e instanceof FS.ErrnoError) return null;
         throw e;
       }
-      // MEMFS keeps a file in a JavaScript array of its own, outside the module's memory:
-      // the bytes are handed over without a copy when the array is exactly their size.
+      // MEMFS keeps a file in a JavaScript array of its own, outside the module's memory,
+      // grown by an eighth at a time once past a megabyte: the bytes are handed over as a
+      // view of it, never copied. The array may be signed (a copy of the module's HEAP8).
       const used = node.usedBytes;
       const contents = node.contents ? node.contents : new Uint8Array(0);
-      const bytes = contents.length === used && contents.byteOffset === 0 && contents.buffer.byteLength === used
-        ? contents : contents.slice(0, used);
+      const bytes = new Uint8Array(contents.buffer, contents.byteOffset, used);
       FS.unlink(path);
       return bytes;
     }

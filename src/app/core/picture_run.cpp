@@ -1,5 +1,7 @@
 #include "app/core/picture_run.h"
 
+#include <limits>
+
 #include "base/format.h"
 #include "color/tables.h"
 
@@ -26,6 +28,7 @@ PictureRunOutcome run_picture(const PictureRunRequest& request, const PictureRun
     show.show_line(request.line ? *request.line : default_line_path(request.table_dir));
 
     Conversion conversion(request.graph_file);
+    if (!hooks.record_file) conversion.reader().set_cache_threshold(std::numeric_limits<uint64_t>::max());
     if (hooks.diagnostics) conversion.set_diagnostics(*hooks.diagnostics);
     if (hooks.progress) conversion.set_progress(hooks.progress);
     conversion.find_color_tables(request.table_dir, request.discovery, show, log);

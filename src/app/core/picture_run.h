@@ -34,6 +34,9 @@ struct PictureRunHooks {
     std::function<std::optional<std::string>(const std::vector<std::string>& inputs)> metafile;
     // The metafile is only checked as it streams when false, as an EMF needs no more.
     bool keep_bytes = false;
+    // False: every pass parses the graph file's text again, instead of the passes after the
+    // first reading a record file (the browser, where a temporary file takes memory).
+    bool record_file = true;
 };
 
 struct PictureRunOutcome {

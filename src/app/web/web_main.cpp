@@ -163,6 +163,9 @@ EMSCRIPTEN_KEEPALIVE int plotmint_convert(const char* graph_file, const char* ta
                                  static_cast<double>(p.bytes_total));
         };
         hooks.note = note;
+        // A temporary file lives in the page's memory; the graph file itself is read a piece
+        // at a time, so without a record file memory does not grow with the graph file.
+        hooks.record_file = false;
         hooks.metafile = [&output](const std::vector<std::string>& inputs) -> std::optional<std::string> {
             for (const std::string& input : inputs) {
                 std::error_code ec;
