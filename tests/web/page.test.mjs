@@ -10,6 +10,7 @@ import { fileURLToPath } from 'node:url';
 import { startServer } from './server.mjs';
 import { launchBrowser } from './browser.mjs';
 import { decodePng } from './png.mjs';
+import { bundledTables, runNative } from './engine-harness.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const repo = path.resolve(here, '../..');
@@ -511,6 +512,37 @@ test('Save writes the grid as a table file, and Load shows it again', async (t) 
         assert.ok(added.some((l) => l.includes(`back-${c.file}`)), added.join('\n'));
       });
     }
+    assert.deepEqual(errors, []);
+  } finally {
+    await downloads.remove();
+    await close();
+  }
+});
+
+test('what the page draws after edits is what plotmint-convert draws with the grids\' tables and the settings', async () => {
+  const { page, context, errors, close } = await openPage();
+  const downloads = await downloadsInto(page, context);
+  try {
+    await dropExample(page, 'graph.g');
+    await setCells(page, 'StringGrid1', [[2, 0, ' 40'], [2, 1, ' 10'], [2, 2, '200'], [2, 3, ' 30']]);
+    await setCells(page, 'StringGrid3', [[3, 1, '  0'], [3, 2, '128'], [3, 3, '  0']]);
+    await setCells(page, 'StringGrid4', [[1, 0, ' 10'], [1, 4, ' 44']]);
+    await setCells(page, 'StringGrid2', [[1, 0, ' 90'], [1, 3, '  3']]);
+    await page.$eval('#RadioGroup2 input[value="1"]', (e) => e.click());
+    await page.$eval('#RadioGroup4 input[value="2"]', (e) => e.click());
+    const lines = await whileRunning(page, () => page.click('#Draw'));
+    const emf = await downloads.take('#save_emf', 'graph.emf');
+    const tone = await downloads.take('#tone_save', 'tone-demo.ktc');
+    const line = await downloads.take('#pen_save', 'line-demo.klc');
+    const graph = await fs.readFile(path.join(site, 'examples', 'graph.g'));
+    const native = await runNative('graph.g', graph, {
+      tone, line, discovery: false, widths: [10, 16, 20, 24, 44], vhline: 1, vhlinePen: [90, 200, 200, 3], hershey: 2,
+    }, await bundledTables());
+    assert.equal(native.status, 0, native.log.join('\n'));
+    assert.ok(emf.equals(native.emf), `the page's graph.emf (${emf.length} bytes) is not the converter's (${native.emf.length})`);
+    // The run's lines are the converter's, but for its reading of the two start-up tables.
+    assert.deepEqual(native.log.slice(0, 2), ['open startup/tone.ktc.', 'open startup/line.klc.']);
+    assert.deepEqual(lines, native.log.slice(2));
     assert.deepEqual(errors, []);
   } finally {
     await downloads.remove();
