@@ -491,7 +491,8 @@ async function saveTable(kind) {
   try {
     bytes = await engine.writeTable(kind, rows);
   } catch {
-    // An engine that takes numbers only gets the values a run would read.
+    // A cell the writer cannot take as text (a control character pasted into it) is saved
+    // as the value a run would read from it.
     bytes = await engine.writeTable(kind, kind === 'tone' ? rowsFromTone(settings.tone) : rowsFromLines(settings.line));
   }
   download(bytes, tableNames[kind], 'text/plain');
