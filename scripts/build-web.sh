@@ -116,7 +116,7 @@ fi
 step_end "libuemf (emcc)"
 
 # --- The core -------------------------------------------------------------------------
-core_targets=(plotmint_records plotmint_metafile plotmint_color plotmint_text plotmint_graph plotmint_core)
+core_targets=(plotmint_records plotmint_metafile plotmint_color plotmint_text plotmint_graph plotmint_core plotmint-web)
 step_start
 nice -n 19 emcmake cmake -S "$here" -B "$out/core" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DPLOTMINT_GUI=OFF -DPLOTMINT_EXPORT=OFF -DPLOTMINT_TESTS=OFF \
@@ -137,6 +137,47 @@ if [ "$keep_going" -eq 1 ]; then
 else
   nice -n 19 cmake --build "$out/core" -j2 --target "${core_targets[@]}" || status=$?
 fi
-step_end "core libraries (emcc)"
+step_end "core and module (emcc)"
+if [ "$status" -ne 0 ]; then
+  echo "build-web: timings in $timings"
+  exit "$status"
+fi
+
+# --- The site --------------------------------------------------------------------------
+# Everything the page needs, from this machine only: the page's files, the module, the
+# tables the native build puts beside its programs and the examples, with a list of each
+# (a static server cannot list a folder).
+step_start
+site=$out/site
+rm -rf "$site.new"
+mkdir -p "$site.new/tables" "$site.new/examples"
+cp -a "$here/web/." "$site.new/"
+cp "$out/core/bin/plotmint-core.js" "$out/core/bin/plotmint-core.wasm" "$site.new/"
+json_list() {
+  local first=1
+  printf '['
+  for f in "$@"; do
+    [ "$first" -eq 1 ] || printf ','
+    first=0
+    printf '"%s"' "$f"
+  done
+  printf ']\n'
+}
+tables=()
+for f in "$here"/data/*.ktc "$here"/data/*.klc; do
+  [ -f "$f" ] || continue
+  cp "$f" "$site.new/tables/"
+  tables+=("$(basename "$f")")
+done
+json_list "${tables[@]}" >"$site.new/tables/index.json"
+examples=()
+for f in "$here"/examples/*.g; do
+  cp "$f" "$site.new/examples/"
+  examples+=("$(basename "$f")")
+done
+json_list "${examples[@]}" >"$site.new/examples/index.json"
+rm -rf "$site"
+mv "$site.new" "$site"
+step_end "site"
+echo "build-web: the site is in $site (serve it with: python3 -m http.server -d $site)"
 echo "build-web: timings in $timings"
-exit "$status"

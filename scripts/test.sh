@@ -52,6 +52,9 @@ for target in convert tables emf preview; do
   rm -rf "$work" "$work.log"
 done
 
+# The browser build and its tests in Debian's chromium, against the converter built above.
+bash "$here/scripts/test-web.sh"
+
 # The Windows build (scripts/build-windows.sh --help): cross-built with MinGW-w64, its core
 # tests run under Wine, every example converted under Wine and compared byte for byte with
 # the Linux converter built above, then the clipboard copy and GDI's playback checked.

@@ -12,10 +12,9 @@
 #
 # HERSHEY_SRC names another file to build in place of src/text/hershey.cpp, to try a
 # change of the layout's arithmetic against today's native build: the native side always
-# builds src/text/hershey.cpp. tools/hershey-ext80.patch (x87 arithmetic done exactly on
-# binary128) is checked so:
-#   patch -o /tmp/hershey.cpp src/text/hershey.cpp tools/hershey-ext80.patch
-#   HERSHEY_SRC=/tmp/hershey.cpp tools/hershey-layout-diff.sh
+# builds src/text/hershey.cpp. (The layout does x87 arithmetic exactly on binary128 since
+# the browser build drew some runs a pixel off; tools/wasm-native-diff.sh compares whole
+# pictures.)
 #
 # EXTRA_FLAGS go to both compilers (e.g. -mlong-double-64). Needs what
 # scripts/build-web.sh installs; outputs stay in build-web/hershey/.
@@ -35,7 +34,7 @@ if [ -d "${PLOTMINT_WEB_BUILD:-$here/build-web}/em-cache" ]; then
   export EM_CACHE=${PLOTMINT_WEB_BUILD:-$here/build-web}/em-cache EM_FROZEN_CACHE=
 fi
 
-common=(tools/hershey_layout_dump.cpp src/text/fonts.cpp src/text/font_width.cpp
+common=(tools/hershey_layout_dump.cpp src/text/fonts.cpp src/text/font_width.cpp src/text/ps_fonts.cpp
         src/text/font_width_tables.cpp src/metafile/recording_surface.cpp)
 wasm_layout=$(realpath "${HERSHEY_SRC:-$here/src/text/hershey.cpp}")
 # The flags of a release build of the project.

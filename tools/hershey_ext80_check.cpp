@@ -1,7 +1,8 @@
-// Checks the binary128 side of tools/hershey-ext80.patch: products and sums of 64-bit
-// significands, rounded to 64 bits through binary128 and the exact error, against integer
-// arithmetic; most products are built to lie on or next to a rounding tie, where a plain
-// binary128 result rounded again would go wrong. Built with em++ and run with node:
+// Checks the binary128 side of the Hershey layout's x87 arithmetic (src/text/hershey.cpp):
+// products and sums of 64-bit significands, rounded to 64 bits through binary128 and the
+// exact error, against integer arithmetic; most products are built to lie on or next to a
+// rounding tie, where a plain binary128 result rounded again would go wrong. Built with em++
+// and run with node:
 //   em++ -std=c++20 -O2 -Isrc -sENVIRONMENT=node tools/hershey_ext80_check.cpp -o c.cjs
 //   node --no-experimental-fetch c.cjs
 // It prints "N passed, N failed" and exits non-zero on a failure.
@@ -15,7 +16,7 @@ static_assert(LDBL_MANT_DIG == 113, "the check is for binary128 long double");
 
 using u128 = unsigned __int128;
 
-// As in the patch.
+// As in src/text/hershey.cpp.
 static long double round_to_64_bits(long double v, long double err) {
     u128 bits;
     std::memcpy(&bits, &v, sizeof bits);

@@ -27,6 +27,7 @@
 #include "metafile/recording_surface.h"
 #include "text/fonts.h"
 #include "text/hershey.h"
+#include "text/ps_fonts.h"
 
 namespace {
 
@@ -172,9 +173,9 @@ void dump(size_t index, const Case& c, bool picture_only) {
     NullLog log, diagnostics;
     if (!picture_only) {
         const HersheyPen pen = hershey_layout(
-            c.font, c.x, c.y, c.size, c.angle10, c.codes, log, diagnostics, [](const HersheyRun& r) {
+            find_ps_font(c.font), c.x, c.y, c.size, c.angle10, c.codes, log, diagnostics, [](const HersheyRun& r) {
                 std::printf("  run x=%a y=%a size=%a angle=%a font=%.*s text=", r.x, r.y, r.size, r.angle,
-                            static_cast<int>(r.font.size()), r.font.data());
+                            r.font ? static_cast<int>(r.font->name.size()) : 0, r.font ? r.font->name.data() : "");
                 for (const char ch : r.text)
                     std::printf("%02x", static_cast<unsigned>(static_cast<unsigned char>(ch)));
                 std::printf("\n");
@@ -184,7 +185,7 @@ void dump(size_t index, const Case& c, bool picture_only) {
 
     // What the picture receives: fonts (height, escapement) and integer text positions.
     RecordingSurface surface;
-    RenderContext ctx{surface, log, diagnostics, c.xmin, c.ymax, c.margin, c.font};
+    RenderContext ctx{surface, log, diagnostics, c.xmin, c.ymax, c.margin, find_ps_font(c.font)};
     hershey_text(ctx, c.x, c.y, c.size, c.angle10, c.codes);
     for (const std::string& call : surface.calls)
         if (call.rfind("create_font", 0) == 0 || call.rfind("text_out", 0) == 0) std::printf("  emf %s\n", call.c_str());
@@ -221,7 +222,7 @@ void dump_steps(long lo, long hi) {
     for (long a10 = lo; a10 <= hi; ++a10) {
         std::printf("%ld", a10);
         const HersheyPen pen =
-            hershey_layout("Helvetica", 0, 0, 1000, static_cast<int32_t>(a10), codes, log, log,
+            hershey_layout(find_ps_font("Helvetica"), 0, 0, 1000, static_cast<int32_t>(a10), codes, log, log,
                            [](const HersheyRun& r) { std::printf(" run %a %a", r.x, r.y); });
         std::printf(" pen %a %a %a\n", pen.x, pen.y, pen.size);
     }

@@ -16,6 +16,7 @@
 
 #include "app/cli/progress_line.h"
 #include "app/core/conversion.h"
+#include "app/core/picture_run.h"
 #include "app/core/table_dir.h"
 #include "base/format.h"
 #include "base/log_sink.h"
@@ -505,68 +506,61 @@ bool Converter::convert(const Job& job) {
     } catch (const std::bad_alloc&) {
         current_output.clear();
         progress_.clear();
-        note(strformat("out of memory while writing %s.", job.output.c_str()));
+        note(out_of_memory_note(job.output));
         return false;
     }
 }
 
 bool Converter::convert_picture(const Job& job) {
-    // Every conversion starts from the start-up tables, as a separate program run would.
-    Settings settings = options_.drawing;
-    // Every file the conversion reads, so that no output replaces one of them.
-    std::vector<std::string> inputs{job.graph_file};
-    const DiscoveryCallbacks load = tables_into(settings, table_dir_, log_);
-    const DiscoveryCallbacks show{[&](const std::string& path) {
-                                      inputs.push_back(path);
-                                      load.show_tone(path);
-                                  },
-                                  [&](const std::string& path) {
-                                      inputs.push_back(path);
-                                      load.show_line(path);
-                                  }};
-    show.show_tone(options_.tone ? *options_.tone : default_tone_path(table_dir_));
-    show.show_line(options_.line ? *options_.line : default_line_path(table_dir_));
-
-    Conversion conversion(job.graph_file);
-    conversion.set_diagnostics(diagnostics_);
-    if (progress_.enabled()) conversion.set_progress(progress_reporter(job.graph_file));
-    conversion.find_color_tables(table_dir_, options_.discovery, show, log_);
+    PictureRunRequest request;
+    request.graph_file = job.graph_file;
+    request.table_dir = table_dir_;
+    request.tone = options_.tone;
+    request.line = options_.line;
+    request.discovery = options_.discovery;
+    request.drawing = options_.drawing;
 
     // The other formats are played back from a metafile: graph.emf where the window writes it
     // when no output was named, else a private one, so an export into another folder needs
     // no writable current folder and leaves no graph.emf behind.
     std::optional<ScratchFolder> scratch;
-    std::string metafile = job.format == PictureFormat::emf ? job.output : std::string("graph.emf");
-    if (job.format != PictureFormat::emf && job.output_named) {
-        std::string error;
-        const auto folder = platform::make_private_directory(error);
-        if (!folder) {
-            note(strformat("cannot make a private folder for the metafile: %s.", error.c_str()));
-            return false;
-        }
-        scratch.emplace(*folder);
-        metafile = scratch->metafile();
-    }
-    for (const std::string& output : {job.output, metafile}) {
-        for (const std::string& input : inputs) {
-            std::error_code ec;
-            if (std::filesystem::equivalent(output, input, ec)) {
-                note(strformat("%s is the same file as %s, which this conversion reads; nothing is written.", output.c_str(),
-                               input.c_str()));
-                return false;
-            }
-        }
-    }
     Job played = job;
-    played.metafile = metafile;
+    PictureRunHooks hooks;
+    hooks.log = &log_;
+    hooks.diagnostics = &diagnostics_;
+    if (progress_.enabled()) hooks.progress = progress_reporter(job.graph_file);
+    hooks.note = [this](const std::string& text) { note(text); };
     // An EMF is only checked, as it streams from the file, and an SVG is written as the
     // metafile streams through the player; only PDF and PNG need its bytes.
-    const bool keep_bytes = job.format == PictureFormat::pdf || job.format == PictureFormat::png;
-    const DrawRunResult result = conversion.run(settings, PictureTarget::file(metafile, keep_bytes), log_);
+    hooks.keep_bytes = job.format == PictureFormat::pdf || job.format == PictureFormat::png;
+    hooks.metafile = [&](const std::vector<std::string>& inputs) -> std::optional<std::string> {
+        std::string metafile = job.format == PictureFormat::emf ? job.output : std::string("graph.emf");
+        if (job.format != PictureFormat::emf && job.output_named) {
+            std::string error;
+            const auto folder = platform::make_private_directory(error);
+            if (!folder) {
+                note(strformat("cannot make a private folder for the metafile: %s.", error.c_str()));
+                return std::nullopt;
+            }
+            scratch.emplace(*folder);
+            metafile = scratch->metafile();
+        }
+        for (const std::string& output : {job.output, metafile}) {
+            for (const std::string& input : inputs) {
+                std::error_code ec;
+                if (std::filesystem::equivalent(output, input, ec)) {
+                    note(strformat("%s is the same file as %s, which this conversion reads; nothing is written.",
+                                   output.c_str(), input.c_str()));
+                    return std::nullopt;
+                }
+            }
+        }
+        played.metafile = metafile;
+        return metafile;
+    };
+    const PictureRunOutcome outcome = run_picture(request, hooks);
     progress_.clear();
-
-    if (result.rendered && !result.picture && !result.read_error.empty())
-        note(strformat("%s: %s.", metafile.c_str(), result.read_error.c_str()));
+    const DrawRunResult& result = outcome.result;
     if (!result.picture) return false;
     // An abandoned drawing is written as far as it went, like its metafile, but not counted
     // as converted.
@@ -587,19 +581,6 @@ bool Converter::convert_picture(const Job& job) {
     return true;
 }
 
-const char* pass_name(RunPass pass) {
-    switch (pass) {
-        case RunPass::extent_text: return "extent of the text";
-        case RunPass::extent_segments: return "extent";
-        case RunPass::fill: return "fills";
-        case RunPass::vhline: return "vertical and horizontal lines";
-        case RunPass::line: return "lines and text";
-        case RunPass::substitution: return "Hershey text";
-        case RunPass::read_back: return "checking the metafile";
-    }
-    return "drawing";
-}
-
 // Shows the run's passes on the status line once the run has taken a moment (a quick one
 // shows nothing), and then at most ten times a second.
 ProgressHandler Converter::progress_reporter(const std::string& graph_file) {
@@ -610,7 +591,7 @@ ProgressHandler Converter::progress_reporter(const std::string& graph_file) {
         const auto now = clock::now();
         if (now - start < std::chrono::milliseconds(250) || now - last < std::chrono::milliseconds(100)) return;
         last = now;
-        progress_.show(progress_text(graph_file, static_cast<int>(p.pass), kRunPasses, pass_name(p.pass),
+        progress_.show(progress_text(graph_file, static_cast<int>(p.pass), kRunPasses, run_pass_name(p.pass),
                                      p.bytes_done, p.bytes_total));
     };
 }

@@ -200,11 +200,18 @@ public:
         if (failed_) return nullptr;
         if (offset >= start_ && offset + size <= start_ + length_) return buffer_.data() + (offset - start_);
         const uint64_t want = std::max<uint64_t>(size, std::min<uint64_t>(kWindow, size_ - offset));
-        if (want > buffer_.size()) buffer_.resize(want);
+        // A 32-bit build cannot hold a window past its address space.
+        if constexpr (sizeof(size_t) < sizeof(uint64_t)) {
+            if (want > std::numeric_limits<size_t>::max()) {
+                failed_ = true;
+                return nullptr;
+            }
+        }
+        if (want > buffer_.size()) buffer_.resize(static_cast<size_t>(want));
         length_ = 0;
         uint64_t got = 0;
         while (got < want) {
-            const int64_t n = source_.read_at(offset + got, buffer_.data() + got, want - got);
+            const int64_t n = source_.read_at(offset + got, buffer_.data() + got, static_cast<size_t>(want - got));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0 || static_cast<uint64_t>(n) > want - got) {
                 failed_ = true;
@@ -364,7 +371,7 @@ std::optional<EmfPicture> read_emf(std::string bytes, std::string& error) {
     const std::optional<uint64_t> end = check_picture(src, picture, error);
     if (!end) return std::nullopt;
     picture.bytes = std::move(bytes);
-    picture.bytes.resize(*end);
+    picture.bytes.resize(static_cast<size_t>(*end));  // within the bytes it was checked in
     return picture;
 }
 
@@ -453,7 +460,7 @@ std::optional<EmfPicture> read_emf_file(const std::string& path, std::string& er
     char buffer[1 << 16];
     size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-        if (bytes.size() + n > kFileLimit) {
+        if (static_cast<uint64_t>(bytes.size()) + n > kFileLimit) {
             std::fclose(f);
             error = strformat("%s is larger than an enhanced metafile can be", path.c_str());
             return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <vector>
 
@@ -57,9 +58,17 @@ void append_int(std::string& out, int64_t v) {
 
 std::string number(double v) {
     char buf[64];
+#if defined(__cpp_lib_to_chars)
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 3);
     if (ec != std::errc()) return "0";
     std::string s(buf, end);
+#else
+    // A standard library without floating-point to_chars (the browser build's): printf in
+    // the C locale, which rounds the same way.
+    const int n = std::snprintf(buf, sizeof buf, "%.3f", v);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof buf) return "0";
+    std::string s(buf, static_cast<size_t>(n));
+#endif
     if (s.find('.') != std::string::npos) {
         while (s.back() == '0') s.pop_back();
         if (s.back() == '.') s.pop_back();

@@ -75,6 +75,11 @@ extern "C" void remove_temporaries_and_reraise(int sig) {
 
 bool random_hex(std::string& out) {
     unsigned char bytes[kRandomHexDigits / 2];
+#if defined(__EMSCRIPTEN__)
+    // The browser's runtime has no getrandom; getentropy draws from its crypto source.
+    static_assert(sizeof bytes <= 256, "getentropy gives at most 256 bytes at once");
+    if (::getentropy(bytes, sizeof bytes) != 0) return false;
+#else
     size_t got = 0;
     while (got < sizeof bytes) {
         const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
@@ -84,6 +89,7 @@ bool random_hex(std::string& out) {
         }
         got += static_cast<size_t>(n);
     }
+#endif
     out.clear();
     for (const unsigned char b : bytes) out += strformat("%02x", b);
     return true;

@@ -21,8 +21,10 @@ constexpr size_t kBufferSize = 1 << 20;
 // The longest integer token we accept; anything longer is not a 32-bit integer. Leading
 // zeros are allowed, so this is about buffer space, not value: values are range-checked.
 constexpr size_t kMaxToken = 64;
+#if defined(__SSE2__)
 // Bytes classified at once by window_numbers.
 constexpr size_t kWindow = 64;
+#endif
 
 // The record file holds each record in one of two forms. Short: the code as a signed byte
 // other than -128, then both arguments as 16-bit values, 5 bytes; what nearly every record

@@ -1,7 +1,9 @@
 #include "text/hershey.h"
 
 #include <array>
+#include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "base/format.h"
@@ -102,6 +104,71 @@ constexpr CodeMap kSignMap = make_sign_map();
 
 enum class Script { superscript, subscript };
 
+// The layout's arithmetic is x87 extended precision: a 64-bit significand, each operation
+// rounded to nearest even, as x86 builds have always drawn. Where long double is IEEE
+// binary128 (wasm), each operation is done in binary128 together with its exact error and
+// then rounded once to 64 bits, which gives the x87 result bit for bit. Cosine and sine
+// come from each platform's own library, rounded to 64 bits: they agree at every angle
+// ps_text_out draws, and at all but a few others, whose text is never drawn.
+#if LDBL_MANT_DIG == 64
+struct Ext {
+    long double v;
+};
+Ext mul(Ext a, Ext b) { return {a.v * b.v}; }
+Ext add(Ext a, Ext b) { return {a.v + b.v}; }
+Ext ext_cos(Ext a) { return {std::cos(a.v)}; }
+Ext ext_sin(Ext a) { return {std::sin(a.v)}; }
+#elif LDBL_MANT_DIG == 113
+struct Ext {
+    long double v;
+};
+// `v` rounded to a 64-bit significand; `err` is what the exact result lies beyond `v`,
+// which decides a tie that binary128 rounding has already made look exact.
+long double round_to_64_bits(long double v, long double err) {
+    unsigned __int128 bits;
+    static_assert(sizeof bits == sizeof v);
+    std::memcpy(&bits, &v, sizeof bits);
+    constexpr unsigned __int128 one = 1;
+    constexpr int dropped = 113 - 64;
+    constexpr unsigned __int128 low_mask = (one << dropped) - 1, half = one << (dropped - 1);
+    const unsigned __int128 low = bits & low_mask;
+    bits &= ~low_mask;
+    bool up;
+    if (low != half)
+        up = low > half;
+    else if (err == 0)
+        up = ((bits >> dropped) & 1) != 0;
+    else
+        up = (err > 0) == (v > 0);
+    // A carry out of the significand steps the exponent, as it should.
+    if (up) bits += one << dropped;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+Ext mul(Ext a, Ext b) {
+    const long double p = a.v * b.v;
+    return {round_to_64_bits(p, std::fma(a.v, b.v, -p))};
+}
+Ext add(Ext a, Ext b) {
+    const long double s = a.v + b.v;
+    const long double bb = s - a.v;
+    return {round_to_64_bits(s, (a.v - (s - bb)) + (b.v - bb))};
+}
+Ext ext_cos(Ext a) { return {round_to_64_bits(std::cos(a.v), 0)}; }
+Ext ext_sin(Ext a) { return {round_to_64_bits(std::sin(a.v), 0)}; }
+#else
+#error "the Hershey layout needs x87 or binary128 long double"
+#endif
+Ext ext(double d) { return {d}; }
+Ext neg(Ext a) { return {-a.v}; }
+double to_double(Ext a) { return static_cast<double>(a.v); }
+
+// The constants as x87 has them, each rounded to 64 bits once: 0.1L, 1.0L / 180.0L and
+// 1.5384615384615384L (the scale that undoes a script's 0.65).
+constexpr Ext kTenth{0xcccccccccccccccdp-67L};
+constexpr Ext kOver180{0xb60b60b60b60b60bp-71L};
+constexpr Ext kScriptEndScale{0xc4ec4ec4ec4ec2b5p-63L};
+
 }  // namespace
 
 HersheyPen hershey_layout(const PsFont* hershey_font, int32_t x, int32_t y, int32_t size,
@@ -109,18 +176,18 @@ HersheyPen hershey_layout(const PsFont* hershey_font, int32_t x, int32_t y, int3
                           LogSink& diagnostics, const std::function<void(const HersheyRun&)>& draw) {
     // The angle and its direction are worked out in extended precision; positions and
     // sizes are kept as doubles between steps.
-    const long double degrees = angle10 * 0.1L;
-    const long double pi = std::acos(-1.0);
-    const long double r = degrees * (1.0L / 180.0L) * pi;
-    const long double dx = std::cos(r), dy = std::sin(r);  // direction of writing
-    const long double ux = -dy, uy = dx;                   // up
-    const double angle = static_cast<double>(degrees);
+    const Ext degrees = mul(Ext{static_cast<long double>(angle10)}, kTenth);
+    const Ext pi = ext(std::acos(-1.0));
+    const Ext r = mul(mul(degrees, kOver180), pi);
+    const Ext dx = ext_cos(r), dy = ext_sin(r);  // direction of writing
+    const Ext ux = neg(dy), uy = dx;             // up
+    const double angle = to_double(degrees);
 
     double s = size;
     double pen_x = x, pen_y = y;
-    auto move_pen = [&](long double along, long double up) {
-        pen_x = static_cast<double>(pen_x + along * dx + up * ux);
-        pen_y = static_cast<double>(pen_y + along * dy + up * uy);
+    auto move_pen = [&](double along, double up) {
+        pen_x = to_double(add(add(ext(pen_x), mul(ext(along), dx)), mul(ext(up), ux)));
+        pen_y = to_double(add(add(ext(pen_y), mul(ext(along), dy)), mul(ext(up), uy)));
     };
 
     const PsFont* const symbol_font = &ps_font(PsFontId::symbol);
@@ -162,7 +229,7 @@ HersheyPen hershey_layout(const PsFont* hershey_font, int32_t x, int32_t y, int3
             if (script_depth == 0) continue;
             draw_run();
             const Script open = scripts[--script_depth];
-            s = static_cast<double>(s * 1.5384615384615384L);
+            s = to_double(mul(ext(s), kScriptEndScale));
             if (open == Script::superscript)
                 move_pen(0, -(0.65 * s));
             else
@@ -217,8 +284,9 @@ HersheyPen hershey_layout(const PsFont* hershey_font, int32_t x, int32_t y, int3
             draw_run();
             if (!keeps_run_font) run_font = char_font;
             const double w = font_width(run_font, code, log);
-            const long double offset = (1.0 - w) * s * 0.5;
-            draw(HersheyRun{static_cast<double>(pen_x + offset * dx), static_cast<double>(pen_y + offset * dy), s,
+            const double offset = (1.0 - w) * s * 0.5;
+            draw(HersheyRun{to_double(add(ext(pen_x), mul(ext(offset), dx))),
+                            to_double(add(ext(pen_y), mul(ext(offset), dy))), s,
                             angle, run_font, std::string_view(&byte, 1)});
             move_pen(s, 0);
         }
