@@ -112,6 +112,9 @@ test('inputs that are not drawings fail as the converter fails', async (t) => {
     { what: 'text that is no graph file', name: 'notes.g', bytes: Buffer.from('hello world\n') },
     { what: 'junk after records', name: 'tail.g', bytes: Buffer.from('3 10 10\n2 200 200\nxyz\n') },
     { what: 'a graph file named graph.emf', name: 'graph.emf', bytes: Buffer.from('3 10 10\n2 200 200\n') },
+    // Every sign code, some of which the layout reports on standard error as it goes.
+    { what: 'a Hershey block of every sign code', name: 'signs.g', bytes: Buffer.from(
+      `3 0 0\n2 3000 3000\n10 100 1000\n0 80 0\n${Array.from({ length: 100 }, (_, i) => `20 ${i} 0\n`).join('')}13 0 0\n`) },
     { what: 'a name in UTF-8 with spaces', name: 'グラフ 1.g', bytes: Buffer.from('3 10 10\n2 200 200\n') },
   ];
   for (const c of cases) {
