@@ -2,12 +2,13 @@
 // same graph file, tables and options, the same graph.emf bytes, log lines and status.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
 import fs from 'node:fs/promises';
 import path from 'node:path';
 import { startServer } from './server.mjs';
 import { launchBrowser } from './browser.mjs';
 import {
-  repo, site, requireBuilt, bundledTables, runNative, openWorkerPage,
+  repo, site, nativeConvert, requireBuilt, bundledTables, runNative, openWorkerPage,
 } from './engine-harness.mjs';
 
 let server;
@@ -73,7 +74,8 @@ test('every example, edge and Hershey-script graph file in every Hershey mode: t
         const web = await convert(name, bytes, options);
         const native = await runNative(name, bytes, options, tables);
         assertSameAsNative(web.result, native);
-        if (native.status === 0) assert.ok(web.result.svg.startsWith('<?xml') || web.result.svg.startsWith('<svg'));
+        // Any picture written, an abandoned one's too, comes as an SVG as well.
+        if (native.emf) assert.match(web.result.svg ?? '', /^(<\?xml|<svg)/, web.result.svgError);
       });
     }
   }
@@ -124,6 +126,41 @@ test('inputs that are not drawings fail as the converter fails', async (t) => {
       assertSameAsNative(web.result, native);
     });
   }
+});
+
+test('a graph file that is not there fails as the converter fails on a missing name', async () => {
+  const r = await worker.call({ type: 'convert', options: { name: 'missing.g' } }, null);
+  assert.equal(r.type, 'result', r.message);
+  const native = await runNative('missing.g', null, {}, tables);
+  assertSameAsNative(r.result, native);
+  assert.equal(r.result.status, 1);
+  assert.equal(r.result.extent, null);
+});
+
+test('the start-up tables\' lines, the extent and the place come apart from the log', async () => {
+  const graph = await fs.readFile(path.join(repo, 'examples', 'graph.g'));
+  const r = (await convert('graph.g', graph, { tone: tables['tone-demo.ktc'] })).result;
+  assert.deepEqual(r.startLog, ['open startup/tone.ktc.', 'open tables/line-default.klc.']);
+  assert.equal(r.startLines, 2);
+  assert.deepEqual(r.log.slice(0, 2), r.startLog);
+  // The extent is the one the log reports.
+  const logged = Object.fromEntries(r.log.map((l) => l.match(/^(xmin|xmax|ymin|ymax) : (-?\d+)$/))
+    .filter(Boolean).map((m) => [m[1], Number(m[2])]));
+  assert.deepEqual(r.extent, logged);
+  // The window's preview rectangle of a 5240 x 7860 box: x as is, y turned over.
+  assert.deepEqual(r.place, { left: logged.xmin, top: 7860 - logged.ymax, right: logged.xmax, bottom: 7860 - logged.ymin });
+});
+
+test('the defaults are the converter\'s', async () => {
+  const d = worker.defaults;
+  const help = spawnSync(nativeConvert, ['--help'], { encoding: 'utf8' }).stdout;
+  const listed = (what) => help.match(new RegExp(`${what}[^(]*\\(default: (\\d+(?:,\\d+)*)`))[1].split(',').map(Number);
+  assert.deepEqual(d.widths, listed('--widths'));
+  assert.deepEqual(d.vhlinePen, listed('--vhline-pen R,G,B,W'));
+  assert.deepEqual(d.display, listed('--display HMM'));
+  assert.deepEqual([d.vhline], listed('--vhline N'));
+  assert.deepEqual([d.hershey], listed('--hershey N'));
+  assert.equal(d.discovery, true);
 });
 
 test('a File and a Blob are read through WORKERFS to the same result as bytes', async () => {
