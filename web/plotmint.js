@@ -61,7 +61,9 @@
 //   pm.readTable('tone'|'line', bytes, name?) -> { rows, text, log, ok }
 //       reads a table file as the window's show does (log names it `name`, default
 //       tone.ktc / line.klc); rows as above; ok: a tone table with at least two nodes, a
-//       line table whose colour mode was read
+//       line table whose colour mode was read. A tone read that fails gives in rows the
+//       nodes it did read (none, one, or 121 of a file with too many), which the window's
+//       grid takes into its first rows while keeping its node count.
 //   pm.writeTable('tone'|'line', rows) -> Uint8Array: the file the window's Save writes.
 //       A tone row is [tone, r, g, b], a line row [r, g, b] (entry = its index) or
 //       [entry, r, g, b]; a cell is a number (written as the grid shows it, "%3d") or a

@@ -199,9 +199,21 @@ test('the tables discovery loaded come back as rows and files the table readers 
   // Cells as the grid holds them: strings are written as typed.
   const typed = await worker.call({ type: 'writeTable', kind: 'tone', rows: [['0', '  0', '0', '255'], [100, 255, 0, 0]] });
   assert.equal(typed.result.toString('latin1'), 'color\nno.   r   g   b\n0   0 0 255\n100 255   0   0\n\n');
-  const broken = await worker.call({ type: 'readTable', kind: 'tone', bytes: Buffer.from('color\n\n') });
-  assert.equal(broken.result.ok, false);
-  assert.deepEqual(broken.result.log, ['open tone.ktc.', 'npoint is too small in color.  npoint = 0']);
+  // A failed read gives the nodes it did read, which the window's grid shows.
+  const nodes = (n) => Array.from({ length: n }, (_, i) => `${i} ${i} 0 ${2 * i}\n`).join('');
+  const failed = [
+    { what: 'no node', text: 'color\n\n', rows: 0, log: ['open tone.ktc.', 'npoint is too small in color.  npoint = 0'] },
+    { what: 'one node', text: `color\nno. r g b\n${nodes(1)}\n`, rows: 1,
+      log: ['open tone.ktc.', 'npoint is too small in color.  npoint = 1'] },
+    { what: 'too many nodes', text: `color\nno. r g b\n${nodes(122)}\n`, rows: 121,
+      log: ['open tone.ktc.', 'number of node is too large. npoint = 122', ''] },
+  ];
+  for (const f of failed) {
+    const r = await worker.call({ type: 'readTable', kind: 'tone', bytes: Buffer.from(f.text) });
+    assert.equal(r.result.ok, false, f.what);
+    assert.deepEqual(r.result.log, f.log, f.what);
+    assert.deepEqual(r.result.rows, Array.from({ length: f.rows }, (_, i) => [i, i, 0, 2 * i]), f.what);
+  }
 });
 
 test('progress comes pass by pass while a large file converts, and the log has no status line', async () => {

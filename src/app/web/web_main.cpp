@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -229,10 +230,27 @@ EMSCRIPTEN_KEEPALIVE int plotmint_read_table(int kind, const char* path, const c
     result_json.clear();
     LineLog log;
     if (kind == 0) {
+        // A read that fails keeps the node count but has written the slots of the nodes it
+        // read, which the window's grid then shows; the reader does not say how many, so the
+        // file is read twice over different fillings: a slot read is the same in both.
         ToneTable table;
+        ToneTable other;
+        table.tone.fill(std::numeric_limits<int32_t>::min());
+        table.color.fill(Rgb{std::numeric_limits<int32_t>::min(), 0, std::numeric_limits<int32_t>::min()});
+        other.tone.fill(std::numeric_limits<int32_t>::max());
+        other.color.fill(Rgb{std::numeric_limits<int32_t>::max(), 1, std::numeric_limits<int32_t>::max()});
         read_tone_table(path, table_dir, table, log);
+        NullLog quiet;
+        read_tone_table(path, table_dir, other, quiet);
+        const bool ok = table.count >= 2;
+        if (!ok) {
+            int32_t read = 0;
+            while (read < kToneSlots && table.tone[read] == other.tone[read] && table.color[read] == other.color[read])
+                ++read;
+            table.count = read;
+        }
         result_json = tone_json(table);
-        return table.count >= 2 ? 1 : 0;
+        return ok ? 1 : 0;
     }
     LineColorTable table{};
     read_line_color_table(path, table_dir, table, log);
