@@ -35,14 +35,22 @@
 //     [--no-discovery] --widths .. --vhline .. --vhline-pen .. --hershey .. --display .. NAME
 // so for the same inputs the log, the status and graph.emf are that command's.
 //
+// graph null: a graph file that is not there (the run says so as the converter does).
+//
 // r (the result):
 //   log     string[]: the converter's standard error, one string a line (no terminal
 //           progress line, ever)
+//   startLog, startLines  the lines of reading the start-up tables: the first startLines
+//           lines of log
+//   extent  { xmin, xmax, ymin, ymax } once the run got past the extent scan, else null
+//   place   { left, top, right, bottom }: the window's preview rectangle for a box of
+//           5240 x 7860 (where the drawing sits in the page), with extent
 //   status  0 or 1: the converter's exit status
 //   emf     Uint8Array | null: graph.emf as the converter leaves it (an abandoned drawing
 //           is written as far as it went, with status 1); null when none was written
-//   svg     string | null: the SVG played from graph.emf (null without a picture, or with
-//           options.svg false); svgError: why it could not be made, or ""
+//   svg     string | null: the SVG played from graph.emf whenever one was written and read
+//           back, an abandoned drawing's too (null without, or with options.svg false);
+//           svgError: why it could not be made, or ""
 //   tone    { rows: [[tone, r, g, b], ...], text } | null: the tone table the run drew
 //           with, after discovery: one row per node in use; text is its .ktc file
 //   line    { rows: [[r, g, b], ...31], text } | null: the line colour table (row n is
@@ -53,12 +61,16 @@
 //   pm.readTable('tone'|'line', bytes, name?) -> { rows, text, log, ok }
 //       reads a table file as the window's show does (log names it `name`, default
 //       tone.ktc / line.klc); rows as above; ok: a tone table with at least two nodes, a
-//       line table whose colour mode was read
+//       line table whose colour mode was read. A tone read that fails gives in rows the
+//       nodes it did read (none, one, or 121 of a file with too many), which the window's
+//       grid takes into its first rows while keeping its node count.
 //   pm.writeTable('tone'|'line', rows) -> Uint8Array: the file the window's Save writes.
 //       A tone row is [tone, r, g, b], a line row [r, g, b] (entry = its index) or
 //       [entry, r, g, b]; a cell is a number (written as the grid shows it, "%3d") or a
 //       string (written as typed in the grid).
 //   pm.bundledTables  { name: Uint8Array }: the site's tables/ (tables/index.json)
+//   pm.defaults       { widths, vhline, vhlinePen, hershey, display, discovery }: the
+//                     converter's defaults
 //   pm.heapBytes()    the module's memory now
 (function (root) {
   'use strict';
@@ -77,13 +89,6 @@
     scriptBase = new URL('.', root.location.href).href;
   }
 
-  const DEFAULTS = {
-    widths: [12, 16, 20, 24, 28],
-    vhline: 2,
-    vhlinePen: [200, 200, 200, 1],
-    hershey: 1,
-    display: [527, 296, 1920, 1080],
-  };
   const RESERVED = new Set(['', '.', '..', 'tables', 'startup']);
   const WORK = '/w';
   const INPUT = '/in';
@@ -156,6 +161,8 @@
       this.spent = false;
       this.decoder = new TextDecoder('utf-8');
       this.encoder = new TextEncoder();
+      // The converter's defaults, from the core where they are defined.
+      this.defaults = JSON.parse(module.UTF8ToString(module._plotmint_defaults_json()));
     }
 
     heapBytes() { return this.m.HEAPU8.length; }
@@ -226,7 +233,9 @@
       const m = this.m;
       const FS = m.FS;
       const isBlob = typeof Blob !== 'undefined' && graph instanceof Blob;
-      if (!(graph instanceof Uint8Array) && !isBlob) throw new TypeError('graph: a Uint8Array, File or Blob');
+      if (graph !== null && !(graph instanceof Uint8Array) && !isBlob) {
+        throw new TypeError('graph: a Uint8Array, File or Blob, or null for a file that is not there');
+      }
       if (isBlob && typeof FileReaderSync === 'undefined') {
         throw new TypeError('graph: a File or Blob is read in a Web Worker only; pass a Uint8Array here');
       }
@@ -234,12 +243,13 @@
       if (typeof name !== 'string' || RESERVED.has(name) || name.includes('/') || name.includes('\0')) {
         throw new RangeError(`name: '${name}' is not a plain file name the engine can use`);
       }
+      const d = this.defaults;
       const ints = [
-        ...intList('widths', options.widths ?? DEFAULTS.widths, 5),
-        choice('vhline', options.vhline ?? DEFAULTS.vhline),
-        ...intList('vhlinePen', options.vhlinePen ?? DEFAULTS.vhlinePen, 4),
-        choice('hershey', options.hershey ?? DEFAULTS.hershey),
-        ...intList('display', options.display ?? DEFAULTS.display, 4),
+        ...intList('widths', options.widths ?? d.widths, 5),
+        choice('vhline', options.vhline ?? d.vhline),
+        ...intList('vhlinePen', options.vhlinePen ?? d.vhlinePen, 4),
+        choice('hershey', options.hershey ?? d.hershey),
+        ...intList('display', options.display ?? d.display, 4),
       ];
       if (ints.slice(11).some((v) => v <= 0)) throw new RangeError('display: every value must be above 0');
       if (ints.length !== m._plotmint_field_count()) throw new Error('plotmint-core.wasm does not match plotmint.js');
@@ -268,7 +278,7 @@
         FS.mount(m.WORKERFS, { blobs: [{ name, data: graph }] }, INPUT);
         mounted = true;
         FS.symlink(`${INPUT}/${name}`, `${WORK}/${name}`);
-      } else {
+      } else if (graph !== null) {
         FS.writeFile(`${WORK}/${name}`, graph);
       }
       FS.chdir(WORK);
@@ -290,7 +300,11 @@
         FS.chdir('/');
         if (mounted) FS.unmount(INPUT);
       }
-      const log = this.log();
+      const stderrBytes = (() => {
+        const p = m._plotmint_log_data();
+        return m.HEAPU8.slice(p, p + m._plotmint_log_size());
+      })();
+      const log = splitLines(this.decoder.decode(stderrBytes));
       // Out of memory: the converter's line and status; the module's state cannot be
       // trusted after it, so this engine takes no more conversions.
       if (code === 3) this.spent = true;
@@ -302,8 +316,14 @@
       if (svgBytes) svg = this.decoder.decode(svgBytes);
       this.freshFolder(WORK);
       this.freshFolder(OUT);
+      // The lines of reading the start-up tables come first.
+      const startLog = extra ? splitLines(this.decoder.decode(stderrBytes.subarray(0, extra.startupBytes))) : [];
       return {
         log,
+        startLog,
+        startLines: startLog.length,
+        extent: extra && extra.extent ? extra.extent : null,
+        place: extra && extra.place ? extra.place : null,
         status: code === 0 ? 0 : 1,
         emf,
         svg,

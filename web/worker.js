@@ -1,12 +1,12 @@
 // The conversions run here, so the page stays responsive while a large graph file is
 // drawn. A File or Blob is read lazily from here (WORKERFS), never copied whole.
 //
-// page -> worker: { id, type: 'convert', graph: File|Blob|Uint8Array, options }  (options
+// page -> worker: { id, type: 'convert', graph: File|Blob|Uint8Array|null, options }  (options
 //                   as pm.convert's, without onProgress)
 //                 { id, type: 'readTable', kind, bytes, name? }
 //                 { id, type: 'writeTable', kind, rows }
 //                 { id, type: 'memory' }
-// worker -> page: { type: 'ready' } once the engine is loaded
+// worker -> page: { type: 'ready', defaults } once the engine is loaded (pm.defaults)
 //                 { type: 'error', message } without an id: the engine could not load
 //                 { id, type: 'progress', pass, done, total, heapBytes, jsHeapBytes }
 //                 { id, type: 'result', result }   (emf's buffer is transferred)
@@ -72,5 +72,5 @@ self.onmessage = (event) => {
   drain();
 };
 
-load().then(() => postMessage({ type: 'ready' }),
+load().then(() => postMessage({ type: 'ready', defaults: engine.defaults }),
             (e) => postMessage({ type: 'error', message: `cannot load the engine: ${e && e.message ? e.message : e}` }));

@@ -57,7 +57,7 @@ export async function runNative(name, graph, options = {}, tables) {
     if (options.tone || options.line) await fs.mkdir(path.join(dir, 'startup'));
     if (options.tone) await fs.writeFile(path.join(dir, 'startup', 'tone.ktc'), options.tone);
     if (options.line) await fs.writeFile(path.join(dir, 'startup', 'line.klc'), options.line);
-    await fs.writeFile(path.join(dir, name), graph);
+    if (graph !== null) await fs.writeFile(path.join(dir, name), graph);
     const run = spawnSync(nativeConvert, [...convertArgs(options), name], { cwd: dir, encoding: 'buffer' });
     if (run.error) throw run.error;
     let emf = null;
@@ -82,7 +82,10 @@ export async function openWorkerPage(browser, url) {
     let next = 1;
     worker.onmessage = (e) => {
       const m = e.data;
-      if (m.type === 'ready') return resolve();
+      if (m.type === 'ready') {
+        window.engineDefaults = m.defaults;
+        return resolve();
+      }
       if (m.id === undefined && m.type === 'error') return reject(new Error(m.message));
       const p = pending.get(m.id);
       if (!p) return;
@@ -103,6 +106,7 @@ export async function openWorkerPage(browser, url) {
     window.engineCall = (request, graph) => new Promise((res) => {
       const id = next++;
       const msg = { ...request, id };
+      if (graph === null) msg.graph = null;
       if (graph) {
         const bytes = fromB64(graph.bytes);
         msg.graph = graph.as === 'file' ? new File([bytes], graph.name)
@@ -129,8 +133,10 @@ export async function openWorkerPage(browser, url) {
     });
   }));
   const b64 = (bytes) => Buffer.from(bytes).toString('base64');
+  const defaults = await page.evaluate(() => window.engineDefaults);
   return {
     page,
+    defaults,
     errors,
     // Options may hold Uint8Arrays (tone, line, tables); they travel as base64.
     call: async (request, graph) => {
@@ -143,7 +149,7 @@ export async function openWorkerPage(browser, url) {
           req.options.tables = Object.fromEntries(Object.entries(req.options.tables).map(([n, v]) => [n, b64(v)]));
         }
       }
-      const g = graph ? { ...graph, bytes: b64(graph.bytes) } : undefined;
+      const g = graph ? { ...graph, bytes: b64(graph.bytes) } : graph === null ? null : undefined;
       const r = await page.evaluate((q, gr) => window.engineCall(q, gr), req, g);
       if (r.result && typeof r.result.emf === 'string') r.result.emf = Buffer.from(r.result.emf, 'base64');
       if (r.result && typeof r.result.bytes === 'string') r.result = Buffer.from(r.result.bytes, 'base64');

@@ -2,12 +2,13 @@
 // same graph file, tables and options, the same graph.emf bytes, log lines and status.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
 import fs from 'node:fs/promises';
 import path from 'node:path';
 import { startServer } from './server.mjs';
 import { launchBrowser } from './browser.mjs';
 import {
-  repo, site, requireBuilt, bundledTables, runNative, openWorkerPage,
+  repo, site, nativeConvert, requireBuilt, bundledTables, runNative, openWorkerPage,
 } from './engine-harness.mjs';
 
 let server;
@@ -73,7 +74,8 @@ test('every example, edge and Hershey-script graph file in every Hershey mode: t
         const web = await convert(name, bytes, options);
         const native = await runNative(name, bytes, options, tables);
         assertSameAsNative(web.result, native);
-        if (native.status === 0) assert.ok(web.result.svg.startsWith('<?xml') || web.result.svg.startsWith('<svg'));
+        // Any picture written, an abandoned one's too, comes as an SVG as well.
+        if (native.emf) assert.match(web.result.svg ?? '', /^(<\?xml|<svg)/, web.result.svgError);
       });
     }
   }
@@ -112,6 +114,9 @@ test('inputs that are not drawings fail as the converter fails', async (t) => {
     { what: 'text that is no graph file', name: 'notes.g', bytes: Buffer.from('hello world\n') },
     { what: 'junk after records', name: 'tail.g', bytes: Buffer.from('3 10 10\n2 200 200\nxyz\n') },
     { what: 'a graph file named graph.emf', name: 'graph.emf', bytes: Buffer.from('3 10 10\n2 200 200\n') },
+    // Every sign code, some of which the layout reports on standard error as it goes.
+    { what: 'a Hershey block of every sign code', name: 'signs.g', bytes: Buffer.from(
+      `3 0 0\n2 3000 3000\n10 100 1000\n0 80 0\n${Array.from({ length: 100 }, (_, i) => `20 ${i} 0\n`).join('')}13 0 0\n`) },
     { what: 'a name in UTF-8 with spaces', name: 'グラフ 1.g', bytes: Buffer.from('3 10 10\n2 200 200\n') },
   ];
   for (const c of cases) {
@@ -121,6 +126,41 @@ test('inputs that are not drawings fail as the converter fails', async (t) => {
       assertSameAsNative(web.result, native);
     });
   }
+});
+
+test('a graph file that is not there fails as the converter fails on a missing name', async () => {
+  const r = await worker.call({ type: 'convert', options: { name: 'missing.g' } }, null);
+  assert.equal(r.type, 'result', r.message);
+  const native = await runNative('missing.g', null, {}, tables);
+  assertSameAsNative(r.result, native);
+  assert.equal(r.result.status, 1);
+  assert.equal(r.result.extent, null);
+});
+
+test('the start-up tables\' lines, the extent and the place come apart from the log', async () => {
+  const graph = await fs.readFile(path.join(repo, 'examples', 'graph.g'));
+  const r = (await convert('graph.g', graph, { tone: tables['tone-demo.ktc'] })).result;
+  assert.deepEqual(r.startLog, ['open startup/tone.ktc.', 'open tables/line-default.klc.']);
+  assert.equal(r.startLines, 2);
+  assert.deepEqual(r.log.slice(0, 2), r.startLog);
+  // The extent is the one the log reports.
+  const logged = Object.fromEntries(r.log.map((l) => l.match(/^(xmin|xmax|ymin|ymax) : (-?\d+)$/))
+    .filter(Boolean).map((m) => [m[1], Number(m[2])]));
+  assert.deepEqual(r.extent, logged);
+  // The window's preview rectangle of a 5240 x 7860 box: x as is, y turned over.
+  assert.deepEqual(r.place, { left: logged.xmin, top: 7860 - logged.ymax, right: logged.xmax, bottom: 7860 - logged.ymin });
+});
+
+test('the defaults are the converter\'s', async () => {
+  const d = worker.defaults;
+  const help = spawnSync(nativeConvert, ['--help'], { encoding: 'utf8' }).stdout;
+  const listed = (what) => help.match(new RegExp(`${what}[^(]*\\(default: (\\d+(?:,\\d+)*)`))[1].split(',').map(Number);
+  assert.deepEqual(d.widths, listed('--widths'));
+  assert.deepEqual(d.vhlinePen, listed('--vhline-pen R,G,B,W'));
+  assert.deepEqual(d.display, listed('--display HMM'));
+  assert.deepEqual([d.vhline], listed('--vhline N'));
+  assert.deepEqual([d.hershey], listed('--hershey N'));
+  assert.equal(d.discovery, true);
 });
 
 test('a File and a Blob are read through WORKERFS to the same result as bytes', async () => {
@@ -159,9 +199,21 @@ test('the tables discovery loaded come back as rows and files the table readers 
   // Cells as the grid holds them: strings are written as typed.
   const typed = await worker.call({ type: 'writeTable', kind: 'tone', rows: [['0', '  0', '0', '255'], [100, 255, 0, 0]] });
   assert.equal(typed.result.toString('latin1'), 'color\nno.   r   g   b\n0   0 0 255\n100 255   0   0\n\n');
-  const broken = await worker.call({ type: 'readTable', kind: 'tone', bytes: Buffer.from('color\n\n') });
-  assert.equal(broken.result.ok, false);
-  assert.deepEqual(broken.result.log, ['open tone.ktc.', 'npoint is too small in color.  npoint = 0']);
+  // A failed read gives the nodes it did read, which the window's grid shows.
+  const nodes = (n) => Array.from({ length: n }, (_, i) => `${i} ${i} 0 ${2 * i}\n`).join('');
+  const failed = [
+    { what: 'no node', text: 'color\n\n', rows: 0, log: ['open tone.ktc.', 'npoint is too small in color.  npoint = 0'] },
+    { what: 'one node', text: `color\nno. r g b\n${nodes(1)}\n`, rows: 1,
+      log: ['open tone.ktc.', 'npoint is too small in color.  npoint = 1'] },
+    { what: 'too many nodes', text: `color\nno. r g b\n${nodes(122)}\n`, rows: 121,
+      log: ['open tone.ktc.', 'number of node is too large. npoint = 122', ''] },
+  ];
+  for (const f of failed) {
+    const r = await worker.call({ type: 'readTable', kind: 'tone', bytes: Buffer.from(f.text) });
+    assert.equal(r.result.ok, false, f.what);
+    assert.deepEqual(r.result.log, f.log, f.what);
+    assert.deepEqual(r.result.rows, Array.from({ length: f.rows }, (_, i) => [i, i, 0, 2 * i]), f.what);
+  }
 });
 
 test('progress comes pass by pass while a large file converts, and the log has no status line', async () => {

@@ -26,6 +26,7 @@ PictureRunOutcome run_picture(const PictureRunRequest& request, const PictureRun
                                   }};
     show.show_tone(request.tone ? *request.tone : default_tone_path(request.table_dir));
     show.show_line(request.line ? *request.line : default_line_path(request.table_dir));
+    if (hooks.startup_tables_read) hooks.startup_tables_read();
 
     Conversion conversion(request.graph_file);
     if (!hooks.record_file) conversion.reader().set_cache_threshold(std::numeric_limits<uint64_t>::max());

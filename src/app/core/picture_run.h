@@ -29,6 +29,9 @@ struct PictureRunHooks {
     // A line of the front end itself ("plotmint-convert: ..." on the converter's standard
     // error), never part of the core's log.
     std::function<void(const std::string&)> note;
+    // Told once the start-up tables are read, before discovery (the browser tells the
+    // start-up tables' lines apart from the run's).
+    std::function<void()> startup_tables_read;
     // Told, once discovery is done, every file the conversion reads; returns the metafile's
     // path, or nothing when the run must not go ahead (it has said why through `note`).
     std::function<std::optional<std::string>(const std::vector<std::string>& inputs)> metafile;

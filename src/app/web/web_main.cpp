@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -130,6 +131,19 @@ EMSCRIPTEN_KEEPALIVE size_t plotmint_log_size() { return error_stream.size(); }
 EMSCRIPTEN_KEEPALIVE const char* plotmint_result_json() { return result_json.c_str(); }
 EMSCRIPTEN_KEEPALIVE int plotmint_field_count() { return field_count; }
 
+// The converter's defaults, from where they are defined.
+EMSCRIPTEN_KEEPALIVE const char* plotmint_defaults_json() {
+    const Settings d;
+    const auto& w = d.widths.width;
+    result_json = strformat(
+        "{\"widths\":[%d,%d,%d,%d,%d],\"vhline\":%d,\"vhlinePen\":[%d,%d,%d,%d],\"hershey\":%d,"
+        "\"display\":[%d,%d,%d,%d],\"discovery\":true}",
+        w[0], w[1], w[2], w[3], w[4], static_cast<int>(d.vhline), d.vhline_pen.color.r, d.vhline_pen.color.g,
+        d.vhline_pen.color.b, d.vhline_pen.width, static_cast<int>(d.hershey), d.display.horz_mm, d.display.vert_mm,
+        d.display.horz_px, d.display.vert_px);
+    return result_json.c_str();
+}
+
 // One conversion of `graph_file` into the metafile `metafile`, as
 //   plotmint-convert [--tone TONE] [--line LINE] --table-dir TABLE_DIR [--no-discovery]
 //                    --widths ... --vhline ... --vhline-pen ... --hershey ... --display ...
@@ -162,6 +176,8 @@ EMSCRIPTEN_KEEPALIVE int plotmint_convert(const char* graph_file, const char* ta
             plotmint_js_progress(run_pass_name(p.pass), static_cast<double>(p.bytes_done),
                                  static_cast<double>(p.bytes_total));
         };
+        size_t startup_bytes = 0;
+        hooks.startup_tables_read = [&startup_bytes] { startup_bytes = error_stream.size(); };
         hooks.note = note;
         // A temporary file lives in the page's memory; the graph file itself is read a piece
         // at a time, so without a record file memory does not grow with the graph file.
@@ -180,13 +196,25 @@ EMSCRIPTEN_KEEPALIVE int plotmint_convert(const char* graph_file, const char* ta
         const PictureRunOutcome outcome = run_picture(request, hooks);
         const bool drawn = outcome.drawn();
 
+        // Whatever picture was written and read back, an abandoned drawing's too, as the
+        // window shows it.
+        const DrawRunResult& result = outcome.result;
         std::string svg_error;
         bool svg_written = false;
-        if (drawn && *svg) svg_written = convert_emf_file_to_svg(output, svg, svg_error);
+        if (result.picture && *svg) svg_written = convert_emf_file_to_svg(output, svg, svg_error);
         result_json = "{\"tone\":" + tone_json(outcome.settings.tone) + ",\"line\":" +
                       line_json(outcome.settings.line_color) + ",\"svgWritten\":" + (svg_written ? "true" : "false") +
+                      strformat(",\"startupBytes\":%llu", static_cast<unsigned long long>(startup_bytes)) +
                       ",\"svgError\":";
         append_json_string(result_json, svg_error);
+        if (result.picture_renewed) {
+            const Extent& e = result.extent;
+            const Rect place = preview_rect(e, 5240, 7860);
+            result_json += strformat(",\"extent\":{\"xmin\":%d,\"xmax\":%d,\"ymin\":%d,\"ymax\":%d}", e.xmin,
+                                     e.xmax, e.ymin, e.ymax);
+            result_json += strformat(",\"place\":{\"left\":%d,\"top\":%d,\"right\":%d,\"bottom\":%d}",
+                                     place.left, place.top, place.right, place.bottom);
+        }
         result_json += "}";
         return drawn ? 0 : 1;
     } catch (const std::bad_alloc&) {
@@ -202,10 +230,27 @@ EMSCRIPTEN_KEEPALIVE int plotmint_read_table(int kind, const char* path, const c
     result_json.clear();
     LineLog log;
     if (kind == 0) {
+        // A read that fails keeps the node count but has written the slots of the nodes it
+        // read, which the window's grid then shows; the reader does not say how many, so the
+        // file is read twice over different fillings: a slot read is the same in both.
         ToneTable table;
+        ToneTable other;
+        table.tone.fill(std::numeric_limits<int32_t>::min());
+        table.color.fill(Rgb{std::numeric_limits<int32_t>::min(), 0, std::numeric_limits<int32_t>::min()});
+        other.tone.fill(std::numeric_limits<int32_t>::max());
+        other.color.fill(Rgb{std::numeric_limits<int32_t>::max(), 1, std::numeric_limits<int32_t>::max()});
         read_tone_table(path, table_dir, table, log);
+        NullLog quiet;
+        read_tone_table(path, table_dir, other, quiet);
+        const bool ok = table.count >= 2;
+        if (!ok) {
+            int32_t read = 0;
+            while (read < kToneSlots && table.tone[read] == other.tone[read] && table.color[read] == other.color[read])
+                ++read;
+            table.count = read;
+        }
         result_json = tone_json(table);
-        return table.count >= 2 ? 1 : 0;
+        return ok ? 1 : 0;
     }
     LineColorTable table{};
     read_line_color_table(path, table_dir, table, log);
