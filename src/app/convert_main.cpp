@@ -573,7 +573,7 @@ bool Converter::convert_picture(const Job& job) {
     // Named by the output: a private metafile's path means nothing to the user.
     const char* what = job.format == PictureFormat::emf ? "" : "'s metafile";
     std::string error;
-    if (!platform::put_metafile_on_clipboard(metafile, error)) {
+    if (!platform::put_metafile_on_clipboard(played.metafile, error)) {
         note(strformat("%s%s: cannot put it on the clipboard: %s.", job.output.c_str(), what, error.c_str()));
         return false;
     }
