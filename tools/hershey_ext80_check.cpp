@@ -12,41 +12,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text/x87_arith.h"
+
 static_assert(LDBL_MANT_DIG == 113, "the check is for binary128 long double");
 
 using u128 = unsigned __int128;
 
-// As in src/text/hershey.cpp.
-static long double round_to_64_bits(long double v, long double err) {
-    u128 bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    constexpr u128 one = 1;
-    constexpr int dropped = 113 - 64;
-    constexpr u128 low_mask = (one << dropped) - 1, half = one << (dropped - 1);
-    const u128 low = bits & low_mask;
-    bits &= ~low_mask;
-    bool up;
-    if (low != half)
-        up = low > half;
-    else if (err == 0)
-        up = ((bits >> dropped) & 1) != 0;
-    else
-        up = (err > 0) == (v > 0);
-    if (up) bits += one << dropped;
-    std::memcpy(&v, &bits, sizeof v);
-    return v;
-}
-
-static long double mul64(long double a, long double b) {
-    const long double p = a * b;
-    return round_to_64_bits(p, std::fma(a, b, -p));
-}
-
-static long double add64(long double a, long double b) {
-    const long double s = a + b;
-    const long double bb = s - a;
-    return round_to_64_bits(s, (a - (s - bb)) + (b - bb));
-}
+using plotmint::x87::add;
+using plotmint::x87::mul;
 
 // p * 2^scale rounded to nearest even at 64 bits (p at least 2^64).
 static long double round_integer(u128 p, int scale) {
@@ -98,7 +71,7 @@ int main() {
             b = low * inverse(a);
             if (!(b >> 63)) continue;
         }
-        const long double got = mul64(static_cast<long double>(a), static_cast<long double>(b));
+        const long double got = mul(static_cast<long double>(a), static_cast<long double>(b));
         const long double want = reference(a, b);
         if (got == want) {
             ++passed;
@@ -121,7 +94,7 @@ int main() {
         const u128 exact = minus ? big - b : big + b;
         const long double la = std::ldexp(static_cast<long double>(a), d);
         const long double lb = static_cast<long double>(b);
-        const long double got = minus ? add64(la, -lb) : add64(la, lb);
+        const long double got = minus ? add(la, -lb) : add(la, lb);
         // Below 2^64 only when d is small, and then it is exact.
         const long double want = exact >> 64 ? round_integer(exact, 0) : static_cast<long double>(exact);
         if (got == want) {

@@ -545,16 +545,7 @@ bool Converter::convert_picture(const Job& job) {
             scratch.emplace(*folder);
             metafile = scratch->metafile();
         }
-        for (const std::string& output : {job.output, metafile}) {
-            for (const std::string& input : inputs) {
-                std::error_code ec;
-                if (std::filesystem::equivalent(output, input, ec)) {
-                    note(strformat("%s is the same file as %s, which this conversion reads; nothing is written.",
-                                   output.c_str(), input.c_str()));
-                    return std::nullopt;
-                }
-            }
-        }
+        if (writes_over_input({job.output, metafile}, inputs, hooks.note)) return std::nullopt;
         played.metafile = metafile;
         return metafile;
     };

@@ -8,6 +8,7 @@
 
 #include "base/format.h"
 #include "text/fonts.h"
+#include "text/x87_arith.h"
 
 namespace plotmint {
 
@@ -122,40 +123,10 @@ Ext ext_sin(Ext a) { return {std::sin(a.v)}; }
 struct Ext {
     long double v;
 };
-// `v` rounded to a 64-bit significand; `err` is what the exact result lies beyond `v`,
-// which decides a tie that binary128 rounding has already made look exact.
-long double round_to_64_bits(long double v, long double err) {
-    unsigned __int128 bits;
-    static_assert(sizeof bits == sizeof v);
-    std::memcpy(&bits, &v, sizeof bits);
-    constexpr unsigned __int128 one = 1;
-    constexpr int dropped = 113 - 64;
-    constexpr unsigned __int128 low_mask = (one << dropped) - 1, half = one << (dropped - 1);
-    const unsigned __int128 low = bits & low_mask;
-    bits &= ~low_mask;
-    bool up;
-    if (low != half)
-        up = low > half;
-    else if (err == 0)
-        up = ((bits >> dropped) & 1) != 0;
-    else
-        up = (err > 0) == (v > 0);
-    // A carry out of the significand steps the exponent, as it should.
-    if (up) bits += one << dropped;
-    std::memcpy(&v, &bits, sizeof v);
-    return v;
-}
-Ext mul(Ext a, Ext b) {
-    const long double p = a.v * b.v;
-    return {round_to_64_bits(p, std::fma(a.v, b.v, -p))};
-}
-Ext add(Ext a, Ext b) {
-    const long double s = a.v + b.v;
-    const long double bb = s - a.v;
-    return {round_to_64_bits(s, (a.v - (s - bb)) + (b.v - bb))};
-}
-Ext ext_cos(Ext a) { return {round_to_64_bits(std::cos(a.v), 0)}; }
-Ext ext_sin(Ext a) { return {round_to_64_bits(std::sin(a.v), 0)}; }
+Ext mul(Ext a, Ext b) { return {x87::mul(a.v, b.v)}; }
+Ext add(Ext a, Ext b) { return {x87::add(a.v, b.v)}; }
+Ext ext_cos(Ext a) { return {x87::round_to_64_bits(std::cos(a.v), 0)}; }
+Ext ext_sin(Ext a) { return {x87::round_to_64_bits(std::sin(a.v), 0)}; }
 #else
 #error "the Hershey layout needs x87 or binary128 long double"
 #endif

@@ -1,11 +1,28 @@
 #include "app/core/picture_run.h"
 
+#include <filesystem>
 #include <limits>
+#include <system_error>
 
 #include "base/format.h"
 #include "color/tables.h"
 
 namespace plotmint {
+
+bool writes_over_input(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs,
+                       const std::function<void(const std::string&)>& note) {
+    for (const std::string& output : outputs) {
+        for (const std::string& input : inputs) {
+            std::error_code ec;
+            if (std::filesystem::equivalent(output, input, ec)) {
+                note(strformat("%s is the same file as %s, which this conversion reads; nothing is written.",
+                               output.c_str(), input.c_str()));
+                return true;
+            }
+        }
+    }
+    return false;
+}
 
 PictureRunOutcome run_picture(const PictureRunRequest& request, const PictureRunHooks& hooks) {
     PictureRunOutcome outcome;

@@ -55,6 +55,11 @@ PictureRunOutcome run_picture(const PictureRunRequest& request, const PictureRun
 // The pass names the converter's progress shows (and the browser's progress messages carry).
 const char* run_pass_name(RunPass pass);
 
+// Whether one of `outputs` is one of the files the conversion reads (a picture written over
+// its own graph file or table would destroy it); the first such pair is said through `note`.
+bool writes_over_input(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs,
+                       const std::function<void(const std::string&)>& note);
+
 // The note for a conversion that ran out of memory.
 std::string out_of_memory_note(const std::string& output);
 

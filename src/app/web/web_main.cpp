@@ -7,10 +7,8 @@
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
 #include <limits>
 #include <optional>
-#include <system_error>
 #include <vector>
 #include <cstring>
 #include <new>
@@ -183,14 +181,7 @@ EMSCRIPTEN_KEEPALIVE int plotmint_convert(const char* graph_file, const char* ta
         // at a time, so without a record file memory does not grow with the graph file.
         hooks.record_file = false;
         hooks.metafile = [&output](const std::vector<std::string>& inputs) -> std::optional<std::string> {
-            for (const std::string& input : inputs) {
-                std::error_code ec;
-                if (std::filesystem::equivalent(output, input, ec)) {
-                    note(strformat("%s is the same file as %s, which this conversion reads; nothing is written.",
-                                   output.c_str(), input.c_str()));
-                    return std::nullopt;
-                }
-            }
+            if (writes_over_input({output}, inputs, note)) return std::nullopt;
             return output;
         };
         const PictureRunOutcome outcome = run_picture(request, hooks);
