@@ -23,7 +23,7 @@
 #include <string>
 
 #include "app/core/conversion.h"
-#include "call_log.h"
+#include "metafile/call_log.h"
 #include "metafile/emf_writer.h"
 #include "records/record_reader.h"
 
@@ -80,9 +80,13 @@ int record(int argc, char** argv) {
     }
     // The header is written once the run knows the frame; the calls follow it.
     if (std::fseek(out, static_cast<long>(sizeof(Header)), SEEK_SET) != 0) return 1;
-    bench::CallLogSurface surface(out);
+    bool written = true;
+    CallEncoder surface(size_t{1} << 16, [&](std::vector<uint32_t>& words) {
+        written = written && std::fwrite(words.data(), 4, words.size(), out) == words.size();
+    });
     const DrawRunResult r = conversion.run(settings, PictureTarget::onto(surface), log);
-    if (!r.rendered) return 1;
+    surface.flush();
+    if (!r.rendered || !written) return 1;
     const Header h{settings.display, r.frame};
     if (std::fflush(out) != 0 || std::fseek(out, 0, SEEK_SET) != 0 || std::fwrite(&h, sizeof h, 1, out) != 1) return 1;
     if (std::fclose(out) != 0) return 1;
@@ -109,7 +113,7 @@ int replay(char** argv) {
     FileSink sink(argv[4]);
     EmfWriter writer(sink, h.display, h.frame);
     const auto* words = reinterpret_cast<const uint32_t*>(static_cast<const char*>(map) + sizeof h);
-    if (!bench::replay_calls(words, (size - sizeof h) / 4, writer)) {
+    if (!CallReplayer(writer).replay(words, (size - sizeof h) / 4)) {
         std::fputs("damaged call log\n", stderr);
         return 1;
     }

@@ -6,4 +6,6 @@ namespace plotmint {
 
 std::unique_ptr<Worker> make_worker() { return nullptr; }
 
+std::unique_ptr<WordChannel> make_word_channel(size_t) { return nullptr; }
+
 }  // namespace plotmint

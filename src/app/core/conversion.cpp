@@ -7,6 +7,7 @@
 
 #include "base/format.h"
 #include "base/platform.h"
+#include "metafile/call_log.h"
 #include "metafile/emf_writer.h"
 #include "metafile/surface.h"
 
@@ -99,6 +100,73 @@ bool commit_while_checking(Worker& worker, DeferredCommit& deferred, FileSink& f
     return committed;
 }
 
+// Drawing calls gather in chunks of this many words (a quarter of a megabyte) and at most
+// this many chunks wait for the writer: the pipe holds about a megabyte and a half at most.
+constexpr size_t kCallChunkWords = size_t{1} << 16;
+constexpr size_t kCallChunksWaiting = 4;
+
+// Runs `draw` onto `writer`. With a worker that runs beside this thread, the passes draw
+// here onto a call log whose chunks the worker replays onto the writer as they fill, so that
+// building and writing the metafile's records (most of a pass's work) takes the other core;
+// with an inline worker each chunk is replayed as soon as it is full. The writer receives the
+// same calls in the same order either way. False when the call log could not be replayed,
+// which would be a fault of this program: the picture is then incomplete.
+template <class Draw>
+bool draw_beside_writer(Worker* worker, Surface& writer, Draw&& draw) {
+    if (!worker) {
+        draw(writer);
+        return true;
+    }
+    CallReplayer replayer(writer);
+    bool replayed = true;
+    const std::unique_ptr<WordChannel> channel = worker->concurrent() ? make_word_channel(kCallChunksWaiting) : nullptr;
+    if (!channel) {
+        CallEncoder encoder(kCallChunkWords, [&](std::vector<uint32_t>& words) {
+            replayed = replayer.replay(words.data(), words.size()) && replayed;
+        });
+        draw(encoder);
+        encoder.flush();
+        return replayed;
+    }
+    worker->start([&replayer, &replayed, &channel] {
+        std::vector<uint32_t> chunk;
+        try {
+            while (channel->take(chunk)) {
+                if (!replayer.replay(chunk.data(), chunk.size())) {
+                    replayed = false;
+                    break;
+                }
+            }
+        } catch (...) {
+            channel->stop_taking();
+            throw;
+        }
+        channel->stop_taking();
+    });
+    // Drawing that ends by an exception still lets the writer's thread finish before the
+    // writer it uses goes; the drawing's exception is the one that is passed on.
+    struct Join {
+        Worker& worker;
+        WordChannel& channel;
+        bool armed = true;
+        ~Join() {
+            if (!armed) return;
+            channel.close();
+            try {
+                worker.wait();
+            } catch (...) {
+            }
+        }
+    } join{*worker, *channel};
+    CallEncoder encoder(kCallChunkWords, [&channel](std::vector<uint32_t>& words) { channel->put(words); });
+    draw(encoder);
+    encoder.flush();
+    join.armed = false;
+    channel->close();
+    worker->wait();  // a failure on the writer's thread (memory) is passed on here
+    return replayed;
+}
+
 }  // namespace
 
 Conversion::Conversion(std::string graph_file) : Conversion(std::move(graph_file), std::nullopt) {}
@@ -111,6 +179,7 @@ Conversion::Conversion(std::string graph_file, std::optional<std::string> text)
 void Conversion::use_worker(std::unique_ptr<Worker> worker) {
     worker_ = std::move(worker);
     reader_->set_worker(worker_.get());
+    writer_worker_ = !worker_ ? nullptr : worker_->concurrent() ? make_worker() : make_inline_worker();
 }
 
 Conversion Conversion::of_text(std::string graph_text, std::string name) {
@@ -238,8 +307,10 @@ DrawRunResult Conversion::run(const Settings& settings, const PictureTarget& tar
             log.log_line(strformat("cannot write %s: %s", target.path.c_str(), file->error().c_str()));
         } else {
             EmfWriter writer(*sink, settings.display, result.frame);
-            draw(writer);
-            if (reader.read_failed()) {
+            const bool replayed = draw_beside_writer(writer_worker_.get(), writer, draw);
+            if (!replayed) {
+                log.log_line(strformat("cannot write %s: the drawing calls could not be replayed", target.path.c_str()));
+            } else if (reader.read_failed()) {
                 // A pass lost part of the file: the picture would be incomplete, so it is
                 // never committed and the old one stays.
                 log.log_line(strformat("cannot read %s: %s.", graph_file_.c_str(), reader.read_error().c_str()));

@@ -94,10 +94,11 @@ public:
     DrawRunResult run(const Settings& settings, const PictureTarget& target, LogSink& log);
 
     // The second line of work: make_worker() unless set (none where the build has no
-    // threads). With one, the first pass parses a large file's two halves side by side and
-    // the picture is read back and checked while the file is made durable and renamed into
-    // place; nullptr runs everything on the calling thread. The bytes, the log lines and
-    // the outcome are the same either way.
+    // threads). With one, the first pass parses a large file's two halves side by side, the
+    // passes draw on the calling thread while the metafile's records are built and written
+    // on another, and the picture is read back and checked while the file is made durable
+    // and renamed into place; nullptr runs everything on the calling thread. The bytes, the
+    // log lines and the outcome are the same either way.
     void use_worker(std::unique_ptr<Worker> worker);
     Worker* worker() const { return worker_.get(); }
 
@@ -113,6 +114,10 @@ private:
     std::optional<std::string> text_;  // the graph file itself, when held in memory
     std::unique_ptr<RecordReader> reader_;
     std::unique_ptr<Worker> worker_;
+    // Writes the metafile while the passes draw: a thread of its own beside worker_, which
+    // syncs what it writes meanwhile. With an inline worker the drawing calls take the same
+    // way through the call log, replayed as they gather.
+    std::unique_ptr<Worker> writer_worker_;
     LogSink* diagnostics_ = nullptr;
     ProgressHandler progress_;
     RunPass pass_ = RunPass::extent_text;
