@@ -45,8 +45,8 @@ private:
 };
 
 const char* pass_name(RunPass pass) {
-    static const char* const names[] = {"?", "extent: text boxes", "extent: segments", "fill pass", "vhline pass",
-                                        "line pass", "substitution pass", "read-back"};
+    static const char* const names[] = {"?", "extent", "fill pass", "vhline pass", "line pass", "substitution pass",
+                                        "read-back"};
     const int n = static_cast<int>(pass);
     return n >= 1 && n <= kRunPasses ? names[n] : "?";
 }

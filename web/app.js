@@ -185,7 +185,7 @@ function setRunning(on) {
 
 // The converter's passes in the order a run makes them (a run skips those its settings
 // leave out), so one bar goes from start to end over the whole run.
-const PASSES = ['extent of the text', 'extent', 'fills', 'vertical and horizontal lines', 'lines and text',
+const PASSES = ['extent', 'fills', 'vertical and horizontal lines', 'lines and text',
   'Hershey text', 'checking the metafile'];
 
 function setProgress(p) {

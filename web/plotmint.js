@@ -23,7 +23,7 @@
 //   display    [hmm, vmm, hpx, vpx] (527,296,1920,1080), each above 0
 //   svg        boolean (true): also play the picture into an SVG
 //   onProgress ({ pass, done, total }) => void: pass is the converter's pass name
-//              ("extent of the text", "extent", "fills", "vertical and horizontal lines",
+//              ("extent", "fills", "vertical and horizontal lines",
 //              "lines and text", "Hershey text", "checking the metafile"); done and total
 //              count bytes of the graph file (of the metafile for the last one). Told as
 //              each pass starts and about every 4 MiB.

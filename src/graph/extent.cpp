@@ -24,62 +24,46 @@ void extend(Extent& e, int32_t x, int32_t y) {
     e.ymin = std::min(e.ymin, y);
 }
 
-// The boxes of all text blocks before end_of_plot.
-void scan_text_boxes(RecordReader& reader, Extent& extent, const PassStart& on_pass) {
-    if (on_pass) on_pass(RunPass::extent_text);
-    reader.rewind();
-    bool found = false;
-    Extent text;
-    Record r;
+// The box of one text block: its two header records give the size, the angle and the
+// origin, its text_end the width.
+void add_text_box(Extent& boxes, bool& found, const Record& a, const Record& b, const Record& end) {
     const double pi = std::acos(-1.0);
-    while (reader.read_record(r) && r.code != code::end_of_plot) {
-        if (r.code != code::text_begin) continue;
-        Record a, b, end;
-        if (!reader.read_record(a) || !reader.read_record(b)) return;
-        bool closed = false;
-        while (reader.read_record(end)) {
-            if (end.code == code::text_end) {
-                closed = true;
-                break;
-            }
+    const double s = a.a;
+    const double w = end.a;
+    const double v_low = trunc_to_int(-0.4 * s);
+    const double v_high = trunc_to_int(s + 0.2 * s);
+    const double angle = a.b * 0.1 * (1.0 / 180.0) * pi;
+    const double c = std::cos(angle), sn = std::sin(angle);
+    const double corners[4][2] = {{0, v_low}, {w, v_low}, {w, v_high}, {0, v_high}};
+    for (int i = 0; i < 4; ++i) {
+        const double u = corners[i][0], v = corners[i][1];
+        const int32_t X = trunc_to_int(b.a + u * c - v * sn);
+        const int32_t Y = trunc_to_int(b.b + u * sn + v * c);
+        if (!found) {
+            found = true;
+            boxes = Extent{X, X, Y, Y};
         }
-        if (!closed) break;  // a block cut off by the end of the file adds nothing
-        const double s = a.a;
-        const double w = end.a;
-        const double v_low = trunc_to_int(-0.4 * s);
-        const double v_high = trunc_to_int(s + 0.2 * s);
-        const double angle = a.b * 0.1 * (1.0 / 180.0) * pi;
-        const double c = std::cos(angle), sn = std::sin(angle);
-        const double corners[4][2] = {{0, v_low}, {w, v_low}, {w, v_high}, {0, v_high}};
-        for (int i = 0; i < 4; ++i) {
-            const double u = corners[i][0], v = corners[i][1];
-            const int32_t X = trunc_to_int(b.a + u * c - v * sn);
-            const int32_t Y = trunc_to_int(b.b + u * sn + v * c);
-            if (!found) {
-                found = true;
-                text = Extent{X, X, Y, Y};
-            }
-            extend(text, X, Y);
-        }
+        extend(boxes, X, Y);
     }
-    if (found) extent = text;
 }
 
 }  // namespace
 
 uint64_t scan_extent(RecordReader& reader, Extent& extent, const PassStart& on_pass) {
-    scan_text_boxes(reader, extent, on_pass);
-    if (on_pass) on_pass(RunPass::extent_segments);
+    if (on_pass) on_pass(RunPass::extent);
     reader.rewind();
     // Each draw_to adds the previous point and its own. When the previous point is that
     // of an earlier draw_to it is in already, so only a point a move_to set (or the (0, 0)
     // start) is added again: the same extent, with half the work on a polyline.
-    Extent e = extent;  // kept in registers, not behind the reference
+    // The segments' points are gathered apart from the text boxes, whose use is known only
+    // when their part of the file has ended; least and most of the two sets afterwards are
+    // what adding the points to the boxes would have given.
+    constexpr int32_t kLeast = std::numeric_limits<int32_t>::min(), kMost = std::numeric_limits<int32_t>::max();
+    Extent e{kMost, kLeast, kMost, kLeast};
     int32_t cx = 0, cy = 0;
     bool counted = false;  // whether (cx, cy) has been added
     uint64_t records = 0;
-    Record r;
-    while (reader.read_record(r)) {
+    const auto segment = [&](const Record& r) {
         ++records;
         if (r.code == code::draw_to) {
             if (!counted) extend(e, cx, cy);
@@ -92,8 +76,45 @@ uint64_t scan_extent(RecordReader& reader, Extent& extent, const PassStart& on_p
             cy = r.b;
             counted = false;
         }
+    };
+    const auto next = [&](Record& r) {
+        if (!reader.read_record(r)) return false;
+        segment(r);
+        return true;
+    };
+
+    // The text blocks before end_of_plot. The two records after a text_begin are its
+    // header whatever their codes, and every record up to the next text_end is its text,
+    // an end_of_plot too. A block cut off in its text adds nothing; one cut off in its
+    // header voids the boxes before it as well.
+    Extent boxes;
+    bool found = false, in_text = false, header_cut = false;
+    Record r, a, b;
+    while (next(r)) {
+        if (r.code != code::text_begin && r.code != code::text_end && r.code != code::end_of_plot) [[likely]]
+            continue;
+        if (in_text) {
+            if (r.code != code::text_end) continue;
+            add_text_box(boxes, found, a, b, r);
+            in_text = false;
+        } else if (r.code == code::text_begin) {
+            if (!next(a) || !next(b)) {
+                header_cut = true;
+                break;
+            }
+            in_text = true;
+        } else if (r.code == code::end_of_plot) {
+            // The segments go on to the end of the file.
+            while (next(r)) {
+            }
+            break;
+        }
     }
-    extent = e;
+
+    Extent base = extent;
+    if (found && !header_cut) base = boxes;
+    extent = Extent{std::min(base.xmin, e.xmin), std::max(base.xmax, e.xmax), std::min(base.ymin, e.ymin),
+                    std::max(base.ymax, e.ymax)};
     return records;
 }
 

@@ -20,21 +20,21 @@ struct Extent {
 // the picture after them. A pass the settings switch off does not run, and an abandoned
 // render runs no later pass.
 enum class RunPass : int {
-    extent_text = 1,      // text boxes of the extent scan
-    extent_segments = 2,  // draw_to segments of the extent scan
-    fill = 3,
-    vhline = 4,
-    line = 5,
-    substitution = 6,
-    read_back = 7,  // the picture read back and checked
+    extent = 1,  // the extent scan: text boxes and draw_to segments
+    fill = 2,
+    vhline = 3,
+    line = 4,
+    substitution = 5,
+    read_back = 6,  // the picture read back and checked
 };
-constexpr int kRunPasses = 7;
+constexpr int kRunPasses = 6;
 
 // Told as each pass starts, before it rewinds the reader.
 using PassStart = std::function<void(RunPass)>;
 
-// Text boxes first (up to -999), then every draw_to segment of the whole file. Returns how
-// many records the whole file gave.
+// One pass: the boxes of the text blocks before end_of_plot, and every draw_to segment of
+// the whole file. `extent` is where the scan starts; the boxes, when any count, take its
+// place before the segments are added. Returns how many records the whole file gave.
 uint64_t scan_extent(RecordReader& reader, Extent& extent, const PassStart& on_pass = {});
 
 // rclFrame in hundredths of a millimetre: one margin beyond width and height.

@@ -2,7 +2,7 @@
 // Streams a graph file as integer triples. The file is read through a fixed buffer and
 // rewound for every pass; it is never held in memory.
 //
-// Parsing the text is the dearest part of a pass, and a draw run makes up to seven passes
+// Parsing the text is the dearest part of a pass, and a draw run makes up to six passes
 // over the same file. So the first pass over a file also writes each record, in a compact
 // binary form, to an unlinked temporary file, and the passes after it read the records
 // back from there through a fixed buffer. Every pass yields exactly the same records and

@@ -142,13 +142,13 @@ INSTANTIATE_TEST_SUITE_P(
     Settings, DrawRunProgress,
     ::testing::Values(
         RunCase{"all_passes", VhlineMode::pen, HersheyChoice::arial,
-                {P::extent_text, P::extent_segments, P::fill, P::vhline, P::line, P::substitution, P::read_back}},
+                {P::extent, P::fill, P::vhline, P::line, P::substitution, P::read_back}},
         RunCase{"segments_kept", VhlineMode::segments, HersheyChoice::times,
-                {P::extent_text, P::extent_segments, P::fill, P::line, P::substitution, P::read_back}},
+                {P::extent, P::fill, P::line, P::substitution, P::read_back}},
         RunCase{"hershey_strokes", VhlineMode::dotted, HersheyChoice::strokes,
-                {P::extent_text, P::extent_segments, P::fill, P::vhline, P::line, P::read_back}},
+                {P::extent, P::fill, P::vhline, P::line, P::read_back}},
         RunCase{"fewest", VhlineMode::segments, HersheyChoice::strokes,
-                {P::extent_text, P::extent_segments, P::fill, P::line, P::read_back}}),
+                {P::extent, P::fill, P::line, P::read_back}}),
     [](const ::testing::TestParamInfo<RunCase>& param) { return std::string(param.param.name); });
 
 // Discovery and the draw run after it read the file through the conversion's one reader: the
@@ -170,7 +170,7 @@ TEST(DrawRun, RunAfterDiscoveryReadsItsRecordsAndDrawsWhatTheTextDraws) {
     });
     const DrawRunResult r = conversion.run(settings, PictureTarget::file((dir / "out.emf").string()), log);
     ASSERT_TRUE(r.finished);
-    EXPECT_EQ(cached, std::vector<bool>(6, true));
+    EXPECT_EQ(cached, std::vector<bool>(5, true));
 
     Conversion text = Conversion::of_text(graph);
     NullLog quiet;

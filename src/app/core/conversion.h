@@ -120,7 +120,7 @@ private:
     std::unique_ptr<Worker> writer_worker_;
     LogSink* diagnostics_ = nullptr;
     ProgressHandler progress_;
-    RunPass pass_ = RunPass::extent_text;
+    RunPass pass_ = RunPass::extent;
 };
 
 // For callers without grids (the converter, benchmarks): showing a table reads it straight

@@ -63,8 +63,7 @@ PictureRunOutcome run_picture(const PictureRunRequest& request, const PictureRun
 
 const char* run_pass_name(RunPass pass) {
     switch (pass) {
-        case RunPass::extent_text: return "extent of the text";
-        case RunPass::extent_segments: return "extent";
+        case RunPass::extent: return "extent";
         case RunPass::fill: return "fills";
         case RunPass::vhline: return "vertical and horizontal lines";
         case RunPass::line: return "lines and text";
