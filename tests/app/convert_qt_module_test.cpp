@@ -27,13 +27,15 @@ using plotmint_test::slurp;
 const fs::path kBin = PLOTMINT_BIN_DIR;
 
 // What stands where the converter looks: nothing, the real module, or a stand-in.
-enum class Module { none, real, garbage, other_build, no_writer };
+enum class Module { none, real, garbage, other_build, no_writer, oom_status, oom_through };
 
 fs::path module_source(Module m) {
     switch (m) {
         case Module::real: return kBin / "plotmint-convert-qt.so";
-        case Module::other_build: return fs::path(PLOTMINT_FAKE_MODULE_DIR) / "fake-other-build.so";
-        case Module::no_writer: return fs::path(PLOTMINT_FAKE_MODULE_DIR) / "fake-no-writer.so";
+        case Module::other_build: return fs::path(PLOTMINT_FAKE_MODULE_DIR) / "fake-other_build.so";
+        case Module::no_writer: return fs::path(PLOTMINT_FAKE_MODULE_DIR) / "fake-no_writer.so";
+        case Module::oom_status: return fs::path(PLOTMINT_FAKE_MODULE_DIR) / "fake-oom_status.so";
+        case Module::oom_through: return fs::path(PLOTMINT_FAKE_MODULE_DIR) / "fake-oom_through.so";
         case Module::none:
         case Module::garbage: break;
     }
@@ -174,6 +176,25 @@ TEST_P(QtModuleLayout, EveryPictureOfAnOutputDirRunSaysWhyItFailed) {
     }
 }
 
+// Memory running out in the module ends the conversion as it did when the writers were part
+// of the program, whether the module says so or the throw cannot leave it (then the
+// converter's terminate handler, which is the whole process's, says it): the same line and
+// exit 1, never an abort.
+class QtModuleOutOfMemory : public QtModuleLayout {};
+
+TEST_P(QtModuleOutOfMemory, IsAPlainFailure) {
+    for (const char* out : {"out.pdf", "out.png"}) {
+        const Outcome r = run({"-q", "--no-discovery", "g.g", "-o", out});
+        EXPECT_EQ(r.status, 1) << out;
+        ASSERT_FALSE(r.err.empty()) << out;
+        EXPECT_EQ(r.err.back(), std::string("plotmint-convert: out of memory while writing ") + out + ".");
+        EXPECT_EQ(std::count_if(r.err.begin(), r.err.end(),
+                                [](const std::string& l) { return l.find("terminate called") != std::string::npos; }),
+                  0);
+        EXPECT_FALSE(fs::exists(dir_ / "work" / out)) << out;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Layouts, QtModuleLayout,
     ::testing::Values(
@@ -187,6 +208,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "compiler; this program: plotmint "},
         LayoutCase{"no_writer", Module::no_writer, Module::none, "BIN/plotmint-convert-qt.so has no plotmint_qt_write."}),
     [](const auto& case_info) { return std::string(case_info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(Writers, QtModuleOutOfMemory,
+                         ::testing::Values(LayoutCase{"status", Module::oom_status, Module::none, ""},
+                                           LayoutCase{"thrown_through", Module::oom_through, Module::none, ""}),
+                         [](const auto& case_info) { return std::string(case_info.param.name); });
 
 #endif  // PLOTMINT_HAVE_EXPORT
 
