@@ -2,6 +2,12 @@
 # (`cpack -G DEB` in the build directory):
 #
 #   bin/plotmint, bin/plotmint-convert
+#   lib/plotmint/plotmint-convert-qt.so
+#                                      the converter's PDF and PNG writing with Qt, a private
+#                                      module it loads, found from bin/ as ../lib/plotmint,
+#                                      only when a picture is to be written as PDF or PNG
+#                                      (LIBDIR/plotmint: lib/<multiarch>/plotmint where
+#                                      GNUInstallDirs chooses that for the prefix /usr)
 #   share/plotmint/                    the default and demo colour tables; a program finds
 #                                      them as ../share/plotmint when its own directory
 #                                      holds no default table
@@ -17,6 +23,10 @@ include(GNUInstallDirs)
 set(PLOTMINT_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 install(TARGETS plotmint-convert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET plotmint-convert-qt)
+  # Where src/app/cli's PLOTMINT_QT_MODULE_INSTALL_DIR tells the converter to look.
+  install(TARGETS plotmint-convert-qt LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/plotmint)
+endif()
 if(TARGET plotmint)
   install(TARGETS plotmint RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PLOTMINT_PACKAGING_DIR}/plotmint.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

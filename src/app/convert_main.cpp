@@ -1,7 +1,6 @@
 // plotmint-convert: the window's start-up and one draw run per graph file, driven by options;
 // the picture is then written as EMF, SVG, PDF or PNG.
 #include <chrono>
-#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -29,10 +28,7 @@
 #include "app/export/picture_format.h"
 
 #ifdef PLOTMINT_HAVE_EXPORT
-#include <QFile>
-#include <QGuiApplication>
-
-#include "app/export/picture_export.h"
+#include "app/cli/qt_module.h"
 #endif
 
 #ifndef PLOTMINT_VERSION
@@ -427,17 +423,25 @@ private:
 };
 
 // What a conversion needs besides the options: the shared streams and, for the formats
-// played back through Qt, the application object, made once on first use.
+// played back through Qt, the module that writes them, loaded on first use.
 class Converter {
 public:
-    Converter(const Options& options, std::string table_dir)
+    Converter(const Options& options, std::string table_dir, std::string program_dir)
         : options_(options),
           table_dir_(std::move(table_dir)),
           progress_(stderr, !options.quiet && platform::is_terminal(stderr)),
           plain_(stderr),
           raw_(stderr),
           log_(plain_, progress_),
-          diagnostics_(raw_, progress_) {}
+#ifdef PLOTMINT_HAVE_EXPORT
+          diagnostics_(raw_, progress_),
+          qt_writer_(std::move(program_dir)) {
+    }
+#else
+          diagnostics_(raw_, progress_) {
+        (void)program_dir;
+    }
+#endif
 
     // True when the picture was drawn, read back and written.
     bool convert(const Job& job);
@@ -460,8 +464,7 @@ private:
     ProgressAwareLog log_;
     ProgressAwareLog diagnostics_;
 #ifdef PLOTMINT_HAVE_EXPORT
-    std::unique_ptr<QGuiApplication> app_;
-    bool app_started_ = false;
+    QtPictureWriter qt_writer_;
 #endif
 };
 
@@ -597,19 +600,17 @@ bool Converter::write_picture(const Job& job, const EmfPicture& picture) {
         return false;
     }
 #ifdef PLOTMINT_HAVE_EXPORT
-    if (!app_started_) {
-        app_started_ = true;
-        app_ = start_headless_application();
-        // Qt takes the user's locale; the core's messages keep the C conventions.
-        std::setlocale(LC_NUMERIC, "C");
-    }
-    QString error;
+    std::string error;
     const PngSizing sizing = options_.dpi ? PngSizing::at_dpi(*options_.dpi)
                                           : PngSizing::fit(options_.width.value_or(0), options_.height.value_or(0));
-    if (export_picture(picture, job.format, QFile::decodeName(job.output.c_str()), sizing, error)) return true;
-    note(strformat("%s: cannot write the %s picture: %s.", job.output.c_str(),
-                   QString::fromLatin1(format_extension(job.format)).toUpper().toLatin1().constData(),
-                   error.toLocal8Bit().constData()));
+    const auto result = qt_writer_.write(picture, job.format, job.output, sizing, error);
+    if (result == QtPictureWriter::Result::written) return true;
+    std::string name = format_extension(job.format);
+    for (char& c : name) c = static_cast<char>(c - 'a' + 'A');
+    if (result == QtPictureWriter::Result::unavailable)
+        note(strformat("%s: cannot write %s pictures: %s.", job.output.c_str(), name.c_str(), error.c_str()));
+    else
+        note(strformat("%s: cannot write the %s picture: %s.", job.output.c_str(), name.c_str(), error.c_str()));
     return false;
 #else
     (void)picture;
@@ -713,8 +714,9 @@ int run_converter(int argc, char** argv) {
         return 2;
     }
 
-    const std::string table_dir = options.table_dir ? *options.table_dir : table_directory(program_directory(argv[0]));
-    Converter converter(options, table_dir);
+    const std::string program_dir = program_directory(argv[0]);
+    const std::string table_dir = options.table_dir ? *options.table_dir : table_directory(program_dir);
+    Converter converter(options, table_dir, program_dir);
 
     std::vector<Job> jobs;
     if (!options.output_dir) {

@@ -163,6 +163,18 @@ void pause_for(std::chrono::milliseconds time);
 std::string program_path();
 
 // ---------------------------------------------------------------------------------------
+// Loadable modules
+
+// Loads the shared module at `path` with all its references bound at once, so a missing
+// library or symbol shows here and not midway through a call. The module stays loaded for
+// the life of the process (libraries such as Qt cannot be unloaded safely). nullptr with
+// the system's reason in `error` (which names the file that failed).
+void* open_module(const std::string& path, std::string& error);
+// The address of the exported C symbol `name` in a module from open_module; nullptr with
+// `error` set when it has none.
+void* module_symbol(void* module, const char* name, std::string& error);
+
+// ---------------------------------------------------------------------------------------
 // Clipboard
 
 // True where a program that ends at once can leave a metafile on the system clipboard, as

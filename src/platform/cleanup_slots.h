@@ -15,11 +15,14 @@ inline constexpr size_t kCleanupPathMax = 4096;
 
 struct CleanupSlot {
     std::atomic<int> state{0};
-    char path[kCleanupPathMax];
+    char path[kCleanupPathMax]{};
 };
 static_assert(std::atomic<int>::is_always_lock_free, "the handlers read the slot states");
 
-inline CleanupSlot g_cleanup[kCleanupSlots];
+// Filled in at compile time, never by code run at start-up: the converter's Qt module shares
+// the converter's table (see src/app/export/convert_qt_shared.list), and an initialisation
+// of its own, run as it is loaded, would empty the table under names already registered.
+inline constinit CleanupSlot g_cleanup[kCleanupSlots];
 
 inline int register_cleanup(const std::string& path) {
     if (path.size() >= kCleanupPathMax) return -1;

@@ -2,6 +2,7 @@
 #include "base/platform.h"
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -450,6 +451,30 @@ std::string program_path() {
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::string() : exe.string();
+}
+
+void* open_module(const std::string& path, std::string& error) {
+    if (has_nul(path)) {
+        error = path + ": not a valid file name";
+        return nullptr;
+    }
+    // Local: the module's own symbols do not become candidates for later lookups.
+    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        const char* reason = ::dlerror();
+        error = reason ? reason : path + ": cannot be loaded";
+    }
+    return module;
+}
+
+void* module_symbol(void* module, const char* name, std::string& error) {
+    ::dlerror();
+    void* address = ::dlsym(module, name);
+    if (!address) {
+        const char* reason = ::dlerror();
+        error = reason ? reason : strformat("no symbol %s", name);
+    }
+    return address;
 }
 
 bool metafile_clipboard_available() { return false; }

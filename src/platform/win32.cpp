@@ -622,6 +622,27 @@ std::string program_path() {
 }
 
 // ---------------------------------------------------------------------------------------
+// Loadable modules
+
+void* open_module(const std::string& path, std::string& error) {
+    const std::wstring w = wide(path);
+    if (w.empty() || has_nul(path)) {
+        error = path + ": not a valid file name";
+        return nullptr;
+    }
+    // The folder of the module is searched for the libraries it needs, as it is beside a program.
+    HMODULE module = ::LoadLibraryExW(w.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!module) error = path + ": " + last_error_text();
+    return reinterpret_cast<void*>(module);
+}
+
+void* module_symbol(void* module, const char* name, std::string& error) {
+    const FARPROC address = ::GetProcAddress(static_cast<HMODULE>(module), name);
+    if (!address) error = strformat("no symbol %s: %s", name, last_error_text().c_str());
+    return reinterpret_cast<void*>(address);
+}
+
+// ---------------------------------------------------------------------------------------
 // Clipboard
 
 bool metafile_clipboard_available() { return true; }

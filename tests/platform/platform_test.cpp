@@ -401,5 +401,31 @@ TEST_F(Folder, IgnoredSignalStaysIgnored) {
     EXPECT_EQ(WEXITSTATUS(status), 7);
 }
 
+// A module that loads hands out its symbols; one that does not, or a symbol it lacks, comes
+// back as nullptr with the reason, never a crash.
+TEST_F(Folder, ModulesLoadOrSayWhyNot) {
+    std::string error;
+    void* libc = open_module("libc.so.6", error);
+    ASSERT_NE(libc, nullptr) << error;
+    void* getpid_address = module_symbol(libc, "getpid", error);
+    ASSERT_NE(getpid_address, nullptr) << error;
+    pid_t (*own_getpid)() = nullptr;
+    std::memcpy(&own_getpid, &getpid_address, sizeof own_getpid);
+    EXPECT_EQ(own_getpid(), ::getpid());
+
+    error.clear();
+    EXPECT_EQ(module_symbol(libc, "plotmint_no_such_symbol", error), nullptr);
+    EXPECT_NE(error.find("plotmint_no_such_symbol"), std::string::npos) << error;
+
+    const std::string missing = path("missing.so");
+    const std::string not_elf = write("text.so", std::string(256, 'x'));
+    const std::string with_nul = std::string("libc.so.6\0", 10) + "x";
+    for (const std::string& bad : {missing, not_elf, with_nul}) {
+        error.clear();
+        EXPECT_EQ(open_module(bad, error), nullptr) << bad;
+        EXPECT_NE(error.find(bad.substr(0, bad.find('\0'))), std::string::npos) << error;
+    }
+}
+
 }  // namespace
 }  // namespace plotmint::platform
