@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "app/cli/progress_line.h"
 #include "app/core/conversion.h"
 #include "app/core/picture_run.h"
@@ -758,6 +762,12 @@ int run_converter(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     plotmint::platform::install_cleanup_handlers();
+#ifdef __GLIBC__
+    // glibc reserves 64 MiB of address space for the heap of every thread that allocates;
+    // a draw run's helper threads share one, so that a converter run under an address-space
+    // limit keeps that room for the picture and for the PDF/PNG module it may load later.
+    mallopt(M_ARENA_MAX, 2);
+#endif
     // A conversion that runs out of memory says so itself; this is for what lies outside
     // one (reading the options, the first tables), which must not end in an abort either.
     previous_terminate = std::set_terminate(on_terminate);

@@ -253,12 +253,10 @@ private:
     uint64_t size_;
 };
 
-// Every check of a picture, on bytes from `src`; fills all of `picture` but its bytes.
-// Returns the end of the picture (the header's nBytes), or nullopt with a reason. `visit`,
-// when set, is handed each record after the header once it has passed its checks.
+// The checks of the header alone, on bytes from `src`; fills the header's fields of
+// `picture`. nullopt with a reason, or with none when a view could not be had.
 template <class Source>
-std::optional<uint64_t> check_picture(Source& src, EmfPicture& picture, std::string& error,
-                                      const EmfRecordVisitor* visit = nullptr) {
+std::optional<U_EMRHEADER> check_header(Source& src, EmfPicture& picture, std::string& error) {
     const uint64_t file_size = src.size();
     if (file_size < 8) {
         error = strformat("the file is too short to be an enhanced metafile (%llu bytes)",
@@ -309,9 +307,20 @@ std::optional<uint64_t> check_picture(Source& src, EmfPicture& picture, std::str
     picture.display = {header.szlMillimeters.cx, header.szlMillimeters.cy, header.szlDevice.cx, header.szlDevice.cy};
     picture.record_count = header.nRecords;
     picture.handle_count = header.nHandles;
+    return header;
+}
 
+// Every check of a picture, on bytes from `src`; fills all of `picture` but its bytes.
+// Returns the end of the picture (the header's nBytes), or nullopt with a reason. `visit`,
+// when set, is handed each record after the header once it has passed its checks.
+template <class Source>
+std::optional<uint64_t> check_picture(Source& src, EmfPicture& picture, std::string& error,
+                                      const EmfRecordVisitor* visit = nullptr) {
+    const std::optional<U_EMRHEADER> header = check_header(src, picture, error);
+    if (!header) return std::nullopt;
+    const char* at = nullptr;
     // Trailing bytes past nBytes (padding some writers add) are not part of the picture.
-    const uint64_t end = header.nBytes;
+    const uint64_t end = header->nBytes;
     RecordChecker checker(picture.handle_count, error);
     uint64_t offset = 0;
     uint32_t index = 0;
@@ -353,17 +362,39 @@ std::optional<uint64_t> check_picture(Source& src, EmfPicture& picture, std::str
         error = "the enhanced metafile does not end with EMR_EOF";
         return std::nullopt;
     }
-    if (index != header.nRecords) {
-        error = strformat("the enhanced metafile holds %u records but its header says %u", index, header.nRecords);
+    if (index != header->nRecords) {
+        error = strformat("the enhanced metafile holds %u records but its header says %u", index, header->nRecords);
         return std::nullopt;
     }
     return end;
 }
 
-// An enhanced metafile cannot exceed 4 GiB; anything longer is not one.
-constexpr uint64_t kFileLimit = uint64_t{std::numeric_limits<uint32_t>::max()} + 1;
+// The first bytes of a file, the rest of which is not looked at.
+class PrefixSource {
+public:
+    PrefixSource(const char* bytes, size_t size, uint64_t file_size) : bytes_(bytes), size_(size), file_size_(file_size) {}
+    uint64_t size() const { return file_size_; }
+    const char* view(uint64_t offset, uint64_t size) {
+        return offset <= size_ && size <= size_ - offset ? bytes_ + offset : nullptr;
+    }
+
+private:
+    const char* bytes_;
+    size_t size_;
+    uint64_t file_size_;
+};
 
 }  // namespace
+
+bool check_emf_header(const char* bytes, size_t size, uint64_t file_size, EmfPicture& picture, EmfHeaderSpan& span,
+                      std::string& error) {
+    PrefixSource src(bytes, size, file_size);
+    const std::optional<U_EMRHEADER> header = check_header(src, picture, error);
+    if (!header) return false;
+    span.header_size = header->emr.nSize;
+    span.end = header->nBytes;
+    return true;
+}
 
 std::optional<EmfPicture> read_emf(std::string bytes, std::string& error) {
     EmfPicture picture;

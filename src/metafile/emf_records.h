@@ -30,4 +30,19 @@ T load(const char* p) {
 bool check_emf_record(uint32_t handle_count, uint32_t index, uint64_t offset, const char* rec, uint32_t type,
                       uint32_t size, std::string& error);
 
+// An enhanced metafile cannot exceed 4 GiB; anything longer is not one.
+inline constexpr uint64_t kFileLimit = uint64_t{0xffffffffu} + 1;
+
+// Where a checked header says its picture lies: the header's own size and nBytes.
+struct EmfHeaderSpan {
+    uint32_t header_size = 0;
+    uint64_t end = 0;
+};
+struct EmfPicture;
+// The checks the readers make of a header, on the first `size` bytes of a file of
+// `file_size` bytes; fills the header's fields of `picture`. False when the header fails
+// them (`error` says why) or runs past the `size` bytes given (`error` left empty).
+bool check_emf_header(const char* bytes, size_t size, uint64_t file_size, EmfPicture& picture, EmfHeaderSpan& span,
+                      std::string& error);
+
 }  // namespace plotmint

@@ -92,13 +92,37 @@ void FileSink::fail(const std::string& what) {
     failed_ = true;
 }
 
+// Looked at only when someone reads the temporary as it grows: a file cut short and then
+// written on looks whole by its size.
+void FileSink::handing_over() {
+    if (!on_written_ || cut_short_.load(std::memory_order_relaxed)) return;
+    const std::optional<platform::FileStamp> stamp = platform::file_stamp(platform::stream_descriptor(file_));
+    if (!stamp || stamp->size < written_.load(std::memory_order_relaxed))
+        cut_short_.store(true, std::memory_order_release);
+}
+
+// The stream is unbuffered, so a whole fwrite has been handed to write(2) when it returns;
+// the fflush costs nothing then, and keeps the mark from running ahead of the system should
+// stdio ever hold bytes back.
+void FileSink::handed_over(size_t size) {
+    if (std::fflush(file_) != 0) {
+        fail(strformat("cannot write %s: %s", temp_.path.c_str(), errno_text(errno).c_str()));
+        return;
+    }
+    written_.store(written_.load(std::memory_order_relaxed) + size, std::memory_order_release);
+    if (on_written_) on_written_();
+}
+
 bool FileSink::flush_buffer() {
-    if (buffered_ != 0 && std::fwrite(buffer_.get(), 1, buffered_, file_) != buffered_) {
+    if (buffered_ == 0) return true;
+    handing_over();
+    if (std::fwrite(buffer_.get(), 1, buffered_, file_) != buffered_) {
         fail(strformat("cannot write %s: %s", temp_.path.c_str(), errno_text(errno).c_str()));
         return false;
     }
+    handed_over(buffered_);
     buffered_ = 0;
-    return true;
+    return ok();
 }
 
 bool FileSink::write(const void* data, size_t size) {
@@ -114,11 +138,13 @@ bool FileSink::write(const void* data, size_t size) {
         buffered_ = size;
         return true;
     }
+    handing_over();
     if (std::fwrite(data, 1, size, file_) != size) {
         fail(strformat("cannot write %s: %s", temp_.path.c_str(), errno_text(errno).c_str()));
         return false;
     }
-    return true;
+    handed_over(size);
+    return ok();
 }
 
 bool FileSink::patch(uint64_t offset, const void* data, size_t size) {

@@ -1,7 +1,9 @@
 #pragma once
 // Records Surface calls into an enhanced metafile the way Windows GDI records them, one
 // record at a time through a ByteSink, and patches the header when closed.
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -57,6 +59,17 @@ public:
     void fail_sync(int err);
     // Where the bytes are until commit() renames them over the target.
     const std::string& temporary_path() const { return temp_.path; }
+    // How many bytes of the temporary have reached the system (write(2) has returned), so
+    // that another thread may pread them while this one goes on writing. Only grows; the
+    // header patched at close lies below it and is rewritten in place.
+    uint64_t written() const { return written_.load(std::memory_order_acquire); }
+    // Called on the writing thread each time written() has grown, to wake a reader that
+    // waits for bytes. Set before the writing starts, or cleared once it has ended.
+    void on_written(std::function<void()> told) { on_written_ = std::move(told); }
+    // Whether, while on_written() was set, the temporary was found shorter than written()
+    // before a write: cut by another hand, so that the write left a run of zeros behind
+    // bytes a reader may have read before they went.
+    bool cut_short() const { return cut_short_.load(std::memory_order_acquire); }
 
 private:
     void fail(const std::string& what);
@@ -67,6 +80,11 @@ private:
     bool failed_ = false;
     std::unique_ptr<char[]> buffer_;
     size_t buffered_ = 0;
+    std::atomic<uint64_t> written_{0};
+    std::function<void()> on_written_;
+    std::atomic<bool> cut_short_{false};
+    void handing_over();
+    void handed_over(size_t size);
 };
 
 // What the file holds follows GDI: an object reaches the file when first selected (create

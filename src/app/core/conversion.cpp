@@ -8,6 +8,7 @@
 #include "base/format.h"
 #include "base/platform.h"
 #include "metafile/call_log.h"
+#include "metafile/emf_follower.h"
 #include "metafile/emf_writer.h"
 #include "metafile/surface.h"
 
@@ -73,21 +74,27 @@ private:
 // Commits `file` on the worker while this thread reads the picture back from the temporary
 // file, opened before the commit starts so that the rename cannot come between: the bytes
 // checked are the bytes that are put in place, and the waiting for the disk (the sync, and
-// the rename that frees the old picture's blocks) is spent checking. The read-back's result
-// is only used once the commit has succeeded; false, with the commit's reason in `error`,
-// when it failed, as a commit inside EmfWriter::close() would have reported it.
-bool commit_while_checking(Worker& worker, DeferredCommit& deferred, FileSink& file, const PictureTarget& target,
-                           std::optional<EmfPicture>& picture, std::string& picture_error, bool& checked,
-                           std::string& error) {
+// the rename that frees the old picture's blocks) is spent checking. With a `follower`, that
+// has checked most of the file while the passes drew, only its end is left to check. The
+// read-back's result is only used once the commit has succeeded; false, with the commit's
+// reason in `error`, when it failed, as a commit inside EmfWriter::close() would have
+// reported it.
+bool commit_while_checking(Worker& worker, DeferredCommit& deferred, FileSink& file, EmfFollower* follower,
+                           const PictureTarget& target, std::optional<EmfPicture>& picture,
+                           std::string& picture_error, bool& checked, std::string& error) {
     if (!deferred.synced()) {
         error = file.error();
         return false;
     }
+    // The file followed is only the one put in place if the temporary's name still leads to it.
+    const bool followed = follower && follower->still_named();
     std::string reason;
-    const int fd = platform::open_regular_file(file.temporary_path(), reason);
+    const int fd = followed ? -1 : platform::open_regular_file(file.temporary_path(), reason);
     bool committed = false;
     worker.start([&file, &committed] { committed = file.commit(); });
-    if (fd >= 0) {
+    if (followed) {
+        picture = follower->result(target.path, picture_error);
+    } else if (fd >= 0) {
         picture = target.keep_bytes ? read_emf_descriptor(fd, target.path, picture_error)
                                     : validate_emf_descriptor(fd, target.path, picture_error);
         platform::close_file(fd);
@@ -95,7 +102,7 @@ bool commit_while_checking(Worker& worker, DeferredCommit& deferred, FileSink& f
     worker.wait();
     // Without the temporary to read, the picture is read back by name after the commit, as
     // without a worker.
-    checked = fd >= 0;
+    checked = followed || fd >= 0;
     if (!committed) error = file.error().empty() ? std::string("cannot finish the metafile") : file.error();
     return committed;
 }
@@ -303,6 +310,11 @@ DrawRunResult Conversion::run(const Settings& settings, const PictureTarget& tar
         }
         std::optional<DeferredCommit> deferred;
         if (file && worker_) sink = &deferred.emplace(*file, *worker_);
+        // A line of its own checks the picture from the file as the passes write it.
+        std::unique_ptr<Worker> follow_line;
+        std::optional<EmfFollower> follower;
+        if (deferred && file->ok() && (follow_line = make_worker()))
+            follower.emplace(*file, *follow_line, target.keep_bytes);
         if (file && !file->ok()) {
             log.log_line(strformat("cannot write %s: %s", target.path.c_str(), file->error().c_str()));
         } else {
@@ -319,8 +331,9 @@ DrawRunResult Conversion::run(const Settings& settings, const PictureTarget& tar
                 written_bytes = writer.size();
                 std::string error = writer.error();
                 if (written && deferred)
-                    written = commit_while_checking(*worker_, *deferred, *file, target, early_picture, early_error,
-                                                    checked_early, error);
+                    written = commit_while_checking(*worker_, *deferred, *file,
+                                                    follower && follower->following() ? &*follower : nullptr, target,
+                                                    early_picture, early_error, checked_early, error);
                 if (!written) log.log_line(strformat("cannot write %s: %s", target.path.c_str(), error.c_str()));
             }
         }
