@@ -231,7 +231,7 @@ bool CallReplayer::replay(const uint32_t* w, size_t count) {
             const uint32_t n = w[i++];
             if (!need(size_t{n} * 2)) return false;
             points_.resize(n);
-            std::memcpy(static_cast<void*>(points_.data()), w + i, size_t{n} * sizeof(Point));
+            if (n != 0) std::memcpy(static_cast<void*>(points_.data()), w + i, size_t{n} * sizeof(Point));
             i += size_t{n} * 2;
             surface_.polygon(points_);
             break;
