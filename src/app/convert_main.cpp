@@ -764,9 +764,9 @@ int main(int argc, char** argv) {
     plotmint::platform::install_cleanup_handlers();
 #ifdef __GLIBC__
     // glibc reserves 64 MiB of address space for the heap of every thread that allocates;
-    // a draw run's helper threads share one, so that a converter run under an address-space
-    // limit keeps that room for the picture and for the PDF/PNG module it may load later.
-    mallopt(M_ARENA_MAX, 2);
+    // the draw run's helper threads allocate little, so they share the main heap, and a run
+    // under an address-space limit keeps that room for the PDF/PNG module it may load later.
+    mallopt(M_ARENA_MAX, 1);
 #endif
     // A conversion that runs out of memory says so itself; this is for what lies outside
     // one (reading the options, the first tables), which must not end in an abort either.
