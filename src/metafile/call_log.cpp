@@ -10,28 +10,40 @@ enum class Op : uint32_t { pen = 1, brush, font, select, del, move, line, polygo
 
 }  // namespace
 
+namespace {
+
+// Room past a chunk's size for the call that fills it, so that most calls never grow the
+// vector (a polygon of 300 points is about 600 words).
+constexpr size_t kSlackWords = 1024;
+
+}  // namespace
+
 CallEncoder::CallEncoder(size_t chunk_words, Flush flush) : chunk_words_(chunk_words), flush_(std::move(flush)) {
-    words_.reserve(chunk_words_ + 64);
+    words_.resize(chunk_words_ + kSlackWords);
 }
 
-void CallEncoder::op(std::initializer_list<uint32_t> w) { words_.insert(words_.end(), w.begin(), w.end()); }
-
 void CallEncoder::bytes(std::string_view s) {
-    words_.push_back(static_cast<uint32_t>(s.size()));
-    const size_t at = words_.size();
-    words_.resize(at + (s.size() + 3) / 4, 0);
-    if (!s.empty()) std::memcpy(words_.data() + at, s.data(), s.size());
+    const size_t n = (s.size() + 3) / 4;
+    uint32_t* at = room(1 + n);
+    at[0] = static_cast<uint32_t>(s.size());
+    if (n != 0) {
+        at[n] = 0;  // the padding of the last word
+        std::memcpy(at + 1, s.data(), s.size());
+    }
 }
 
 // A call is never split between two chunks: the check comes after each whole call.
 void CallEncoder::maybe_flush() {
-    if (words_.size() >= chunk_words_) flush();
+    if (used_ >= chunk_words_) flush();
 }
 
 void CallEncoder::flush() {
-    if (words_.empty()) return;
+    if (used_ == 0) return;
+    words_.resize(used_);
     flush_(words_);
     words_.clear();
+    words_.resize(chunk_words_ + kSlackWords);
+    used_ = 0;
 }
 
 ObjectId CallEncoder::add(Kind k) {
@@ -121,10 +133,10 @@ void CallEncoder::line_to(int32_t x, int32_t y) {
 }
 
 void CallEncoder::polygon(std::span<const Point> points) {
-    op({uint32_t(Op::polygon), uint32_t(points.size())});
-    const size_t at = words_.size();
-    words_.resize(at + points.size() * 2);
-    if (!points.empty()) std::memcpy(words_.data() + at, points.data(), points.size() * sizeof(Point));
+    uint32_t* at = room(2 + points.size() * 2);
+    at[0] = uint32_t(Op::polygon);
+    at[1] = uint32_t(points.size());
+    if (!points.empty()) std::memcpy(at + 2, points.data(), points.size() * sizeof(Point));
     maybe_flush();
 }
 

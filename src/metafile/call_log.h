@@ -38,7 +38,18 @@ public:
 
 private:
     enum class Kind : uint8_t { pen, brush, font, none };
-    void op(std::initializer_list<uint32_t> w);
+    // `n` words at the end of what is pending, to be filled in. The vector is kept at its
+    // full size and only the count moves: a line is a few stores, not a vector insert.
+    uint32_t* room(size_t n) {
+        if (used_ + n > words_.size()) words_.resize(used_ + n);
+        uint32_t* at = words_.data() + used_;
+        used_ += n;
+        return at;
+    }
+    void op(std::initializer_list<uint32_t> w) {
+        uint32_t* at = room(w.size());
+        for (const uint32_t v : w) *at++ = v;
+    }
     void bytes(std::string_view s);
     void maybe_flush();
     ObjectId add(Kind k);
@@ -47,6 +58,7 @@ private:
     size_t chunk_words_;
     Flush flush_;
     std::vector<uint32_t> words_;
+    size_t used_ = 0;  // words of words_ pending
     // The ids handed out are slots that are used again once their object is deleted, so the
     // table stays as small as the set of live objects however long the drawing runs. The
     // replay maps each slot to the id the real surface gave at its latest creation.

@@ -62,6 +62,10 @@ const std::vector<ScriptCase>& scripts() {
                  s.polygon(pts);
                  pts.push_back(Point{n * 7, -n});
              }
+             // Longer than the room the encoder keeps past a chunk's size.
+             for (int n = 40; n < 1500; ++n) pts.push_back(Point{n, n * 3});
+             s.polygon(pts);
+             s.line_to(1, 2);
          }},
         {"text_of_every_length_and_fonts",
          [](Surface& s) {
