@@ -154,19 +154,38 @@ void EmfFollower::follow() {
     uint64_t offset = head.nSize;
     uint32_t index = 1;
     std::string error;
+    // Checks the record at `offset` and steps past it.
+    const auto check = [&](const char* rec, uint32_t type, uint32_t size) {
+        if (!check_emf_record(kAnyTable, index, offset, rec, type, size, error)) return false;
+        if (names_object(type)) {
+            const uint32_t ih = load<uint32_t>(rec + 8);
+            if (!(ih & kEmfStockFlag)) highest_object_ = std::max(highest_object_, ih);
+        }
+        offset += size;
+        ++index;
+        return true;
+    };
     for (;;) {
+        // Records that lie whole in the window are walked here without asking have(): most
+        // of a large picture is lines and moves, whose only check is their size.
+        while (offset + 8 <= window_end_) {
+            const char* rec = window_.data() + (offset - window_start_);
+            const uint32_t type = load<uint32_t>(rec);
+            const uint32_t size = load<uint32_t>(rec + 4);
+            if (size < 8 || size % 4 != 0 || size > window_end_ - offset) break;
+            if ((type == U_EMR_LINETO || type == U_EMR_MOVETOEX) && size >= 16) {
+                offset += size;
+                ++index;
+                continue;
+            }
+            if (type == U_EMR_HEADER || type == U_EMR_EOF) break;
+            if (!check(rec, type, size)) return;
+        }
         if (!have(offset, 8)) return;
         const auto emr = load<U_EMR>(window_.data() + (offset - window_start_));
         if (emr.nSize < 8 || emr.nSize % 4 != 0 || emr.iType == U_EMR_HEADER) return;
         if (!have(offset, emr.nSize)) return;
-        const char* rec = window_.data() + (offset - window_start_);
-        if (!check_emf_record(kAnyTable, index, offset, rec, emr.iType, emr.nSize, error)) return;
-        if (names_object(emr.iType)) {
-            const uint32_t ih = load<uint32_t>(rec + 8);
-            if (!(ih & kEmfStockFlag)) highest_object_ = std::max(highest_object_, ih);
-        }
-        offset += emr.nSize;
-        ++index;
+        if (!check(window_.data() + (offset - window_start_), emr.iType, emr.nSize)) return;
         if (emr.iType == U_EMR_EOF) {
             end_ = offset;
             records_ = index;

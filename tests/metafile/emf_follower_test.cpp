@@ -33,6 +33,7 @@ constexpr Rect kFrame{0, 0, 14821, 20951};
 enum class Damage {
     none,
     bad_record_size,      // a line record's size made 18 on its way to the file
+    short_line,           // and another's made 12, a whole number of words but too short
     object_off_table,     // a selection names slot 5000, far past the table the header gives
     no_eof,               // EMR_EOF goes out as another record of its size
     cut_while_writing,    // another hand cuts the temporary to half while the passes draw
@@ -51,6 +52,7 @@ public:
         std::memcpy(head, rec.data(), std::min<size_t>(size, sizeof head));
         if (damage_ == Damage::no_eof && head[0] == U_EMR_EOF) put(rec, 0, U_EMR_SAVEDC);
         if (damage_ == Damage::bad_record_size && head[0] == U_EMR_LINETO && ++lines_ == 20000) put(rec, 4, 18);
+        if (damage_ == Damage::short_line && head[0] == U_EMR_LINETO && ++lines_ == 30000) put(rec, 4, 12);
         if (damage_ == Damage::object_off_table && head[0] == U_EMR_SELECTOBJECT && !(head[2] & 0x80000000u) &&
             ++selections_ == 300)
             put(rec, 8, 5000);
@@ -213,6 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"cut_in_long_record_kept", kWindows, Damage::cut_in_long_record, true, true},
                       Case{"bad_record_size", kWindows, Damage::bad_record_size, false},
                       Case{"bad_record_size_kept", kWindows, Damage::bad_record_size, true},
+                      Case{"short_line", kWindows, Damage::short_line, false},
                       Case{"object_off_table", kWindows, Damage::object_off_table, false},
                       Case{"object_off_table_kept", kWindows, Damage::object_off_table, true},
                       Case{"no_eof", kWindows, Damage::no_eof, false}, Case{"no_eof_small", kSmall, Damage::no_eof, false},
