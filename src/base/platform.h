@@ -49,6 +49,11 @@ bool seek_stream(std::FILE* stream, uint64_t offset);
 bool seek_stream_to_end(std::FILE* stream);
 // Flushes the stream and then the file to disk; false with errno set.
 bool flush_to_disk(std::FILE* stream);
+// Starts writing to disk what of the stream's file has reached the system, without waiting
+// for it, so that a later flush_to_disk() finds less to write. Does nothing (and says true)
+// where the system or the file system has no such request; false with errno set when the
+// writing could not be started.
+bool start_writeback(std::FILE* stream);
 
 // A read-write file in the system's temporary folder that no other process can open by
 // name and that vanishes with its descriptor, also when the program is killed: scratch

@@ -175,6 +175,12 @@ bool FileSink::sync_written(int& err) {
     return false;
 }
 
+bool FileSink::start_writeback(int& err) {
+    if (file_ && platform::start_writeback(file_)) return true;
+    err = file_ ? errno : EBADF;
+    return false;
+}
+
 void FileSink::fail_sync(int err) {
     fail(strformat("cannot write %s: %s", temp_.path.c_str(), errno_text(err).c_str()));
 }

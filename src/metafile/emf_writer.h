@@ -56,6 +56,9 @@ public:
     // one goes on writing. False with the system's errno in `err`; a failure must then be
     // handed to fail_sync(), since the system reports a lost write only once.
     bool sync_written(int& err);
+    // Starts the disk writing what sync_written() would wait for, and does not wait; the
+    // same terms.
+    bool start_writeback(int& err);
     void fail_sync(int err);
     // Where the bytes are until commit() renames them over the target.
     const std::string& temporary_path() const { return temp_.path; }

@@ -199,6 +199,16 @@ bool seek_stream_to_end(std::FILE* stream) { return ::fseeko(stream, 0, SEEK_END
 
 bool flush_to_disk(std::FILE* stream) { return std::fflush(stream) == 0 && ::fsync(::fileno(stream)) == 0; }
 
+bool start_writeback(std::FILE* stream) {
+#if defined(__linux__) && !defined(__EMSCRIPTEN__)
+    if (::sync_file_range(::fileno(stream), 0, 0, SYNC_FILE_RANGE_WRITE) == 0) return true;
+    return errno == EINVAL || errno == ENOSYS || errno == ESPIPE;  // not this file system's to do
+#else
+    (void)stream;
+    return true;
+#endif
+}
+
 int open_anonymous_temporary() {
     std::error_code ec;
     std::filesystem::path dir = std::filesystem::temp_directory_path(ec);

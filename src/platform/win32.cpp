@@ -322,6 +322,9 @@ bool seek_stream(std::FILE* stream, uint64_t offset) {
 
 bool seek_stream_to_end(std::FILE* stream) { return ::_fseeki64(stream, 0, SEEK_END) == 0; }
 
+// Windows has no request to start the writing without waiting for it: the sync does it all.
+bool start_writeback(std::FILE*) { return true; }
+
 bool flush_to_disk(std::FILE* stream) {
     if (std::fflush(stream) != 0) return false;
     if (!::FlushFileBuffers(handle_of(::_fileno(stream)))) {

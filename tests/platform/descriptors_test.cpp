@@ -119,6 +119,7 @@ TEST_F(Descriptors, TemporaryStreamIsBinaryPatchableAndCommitsOverTheTarget) {
     ASSERT_TRUE(seek_stream_to_end(f));
     ASSERT_EQ(std::fwrite("E", 1, 1, f), 1u);
     keep_permissions(stream_descriptor(f), target);
+    ASSERT_TRUE(start_writeback(f));
     ASSERT_TRUE(flush_to_disk(f));
     ASSERT_EQ(std::fclose(f), 0);
     temp->fd = -1;

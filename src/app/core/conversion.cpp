@@ -27,8 +27,8 @@ public:
 
 // The picture's bytes go to the file sink, but closing the writer only hands them to the
 // system: the commit (sync, rename, folder sync) is left to commit_while_checking. While the
-// passes draw, the worker syncs what has been written every few megabytes, so that the sync
-// before the rename finds little left to write.
+// passes draw, the worker starts the disk writing every megabyte and syncs every few, so
+// that the sync before the rename finds little left to write.
 class DeferredCommit final : public ByteSink {
 public:
     DeferredCommit(FileSink& file, Worker& worker) : file_(file), worker_(worker) {}
@@ -39,12 +39,18 @@ public:
     bool write(const void* data, size_t size) override {
         if (!file_.write(data, size)) return false;
         unsynced_ += size;
-        if (unsynced_ >= kSyncStep && !syncing_.load(std::memory_order_acquire)) {
-            unsynced_ = 0;
+        unstarted_ += size;
+        if (unstarted_ >= kWritebackStep && !syncing_.load(std::memory_order_acquire)) {
+            // Between the syncs the disk is only asked to start writing, which costs the
+            // worker no waiting; each sync then finds most of its bytes already on the way.
+            const bool sync = unsynced_ >= kSyncStep;
+            unstarted_ = 0;
+            if (sync) unsynced_ = 0;
             syncing_.store(true, std::memory_order_relaxed);
-            worker_.start([this] {
+            worker_.start([this, sync] {
                 int err = 0;
-                if (!file_.sync_written(err) && sync_error_ == 0) sync_error_ = err;
+                const bool ok = sync ? file_.sync_written(err) : file_.start_writeback(err);
+                if (!ok && sync_error_ == 0) sync_error_ = err;
                 syncing_.store(false, std::memory_order_release);
             });
         }
@@ -64,9 +70,10 @@ public:
 
 private:
     static constexpr uint64_t kSyncStep = uint64_t{8} << 20;
+    static constexpr uint64_t kWritebackStep = uint64_t{1} << 20;
     FileSink& file_;
     Worker& worker_;
-    uint64_t unsynced_ = 0;
+    uint64_t unsynced_ = 0, unstarted_ = 0;
     std::atomic<bool> syncing_{false};
     int sync_error_ = 0;  // written by the worker's job, read after it has ended
 };
