@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One command for the performance numbers: builds Release in build-bench, generates the
 # graph files (once; they are kept in the work directory), runs each program after a
-# warm-up several times and prints medians, throughput, ratios and peak memory.
+# warm-up several times and prints medians, throughput, ratios and peak memory. The
+# converter and its floor are run by turns, so their ratio is taken under the same load.
 #
 #   bench/run.sh
 #
@@ -71,6 +72,31 @@ measure() {
     rss=$(awk 'BEGIN { m = 0 } $2 > m { m = $2 } END { print m }' "$results")
 }
 
+# measure_pair NAME_A NAME_B: as measure, for the commands in the arrays pair_a and pair_b,
+# run by turns (one of each after the other) so that both see the machine as it is at the
+# time: their ratio then holds on a host whose speed drifts from minute to minute. Sets
+# med_a, cpu_a, rss_a and med_b, cpu_b, rss_b.
+measure_pair() {
+    local a=$1 b=$2 ta=$work/.times-a tb=$work/.times-b
+    rm -f "$ta" "$tb"
+    "$bin/timeit" /dev/null "${pair_a[@]}" >"$work/$a.out" 2>&1 || true
+    "$bin/timeit" /dev/null "${pair_b[@]}" >"$work/$b.out" 2>&1 || true
+    for ((i = 0; i < runs; i++)); do
+        "$bin/timeit" "$ta" "${pair_a[@]}" >"$work/$a.out" 2>&1 || true
+        "$bin/timeit" "$tb" "${pair_b[@]}" >"$work/$b.out" 2>&1 || true
+    done
+    local name results
+    for name in a b; do
+        results=$work/.times-$name
+        if awk '$3 != 0 { bad = 1 } END { exit bad ? 0 : 1 }' "$results"; then
+            echo "run.sh: $([[ $name == a ]] && echo "$a" || echo "$b") failed (see $work/$a.out, $work/$b.out)" >&2
+        fi
+        printf -v "med_$name" '%s' "$(awk '{ print $1 }' "$results" | median)"
+        printf -v "cpu_$name" '%s' "$(awk '{ print $4 }' "$results" | median)"
+        printf -v "rss_$name" '%s' "$(awk 'BEGIN { m = 0 } $2 > m { m = $2 } END { print m }' "$results")"
+    done
+}
+
 rows=$work/.rows
 : >"$rows"
 started=$(date -u '+%Y-%m-%d %H:%M UTC')
@@ -106,11 +132,12 @@ for size in $sizes; do
         measure fscanf "$bin/bench_fscanf" "$g"
         t_fscanf=$med
         (cd "$work" && "$bin/plotmint-convert" -o "$work/convert.emf" "$g" 2>/dev/null) || true
-        measure convert env -C "$work" "$bin/plotmint-convert" -o "$work/convert.emf" "$g"
-        t_convert=$med c_convert=$cpu r_convert=$rss
         "$bin/bench_floor" record "$g" "$work/floor.calls" --table-dir "$bin"
-        measure floor "$bin/bench_floor" replay "$g" "$work/floor.calls" "$work/floor.emf"
-        t_floor=$med c_floor=$cpu r_floor=$rss
+        pair_a=(env -C "$work" "$bin/plotmint-convert" -o "$work/convert.emf" "$g")
+        pair_b=("$bin/bench_floor" replay "$g" "$work/floor.calls" "$work/floor.emf")
+        measure_pair convert floor
+        t_convert=$med_a c_convert=$cpu_a r_convert=$rss_a
+        t_floor=$med_b c_floor=$cpu_b r_floor=$rss_b
         same=no
         cmp -s "$work/floor.emf" "$work/convert.emf" && same=yes
         measure raw "$bin/bench_floor" raw "$g" "$work/convert.emf" "$work/raw.emf"
