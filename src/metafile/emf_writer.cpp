@@ -287,6 +287,10 @@ struct EmfWriter::Impl {
     ReferenceDisplay display;
     Rect frame;
 
+    static constexpr size_t kStageBytes = size_t{1} << 16;
+    std::unique_ptr<char[]> stage = std::make_unique<char[]>(kStageBytes);
+    size_t staged = 0;
+
     uint64_t bytes = 0;
     uint32_t records = 0;
     std::string error;
@@ -333,16 +337,39 @@ struct EmfWriter::Impl {
         uint32_t size;
         std::memcpy(&size, rec + offsetof(U_EMR, nSize), sizeof size);
         if (!fits(size, is_eof)) return false;
-        if (!sink.write(rec, size)) {
-            const std::string why = sink.error();
-            fail(why.empty() ? std::string("cannot write the metafile") : why);
-            return false;
+        if (size > kStageBytes - staged) {
+            if (!hand_over()) return false;
+            if (size > kStageBytes) {
+                if (!write_to_sink(rec, size)) return false;
+                bytes += size;
+                ++records;
+                return true;
+            }
         }
+        std::memcpy(stage.get() + staged, rec, size);
+        staged += size;
         bytes += size;
         ++records;
         return true;
     }
     bool emit(const Record& rec) { return emit(rec.get()); }
+
+    // Records gather here and reach the sink a stage at a time, each write holding whole
+    // records: a picture is mostly records of 12 and 16 bytes, and a call down to the file
+    // for each cost more than building them.
+    bool hand_over() {
+        if (staged == 0) return true;
+        const size_t n = staged;
+        staged = 0;
+        return write_to_sink(stage.get(), n);
+    }
+
+    bool write_to_sink(const char* data, size_t size) {
+        if (sink.write(data, size)) return true;
+        const std::string why = sink.error();
+        fail(why.empty() ? std::string("cannot write the metafile") : why);
+        return false;
+    }
 
     void add_bounds(const Rect& r) {
         if (!has_bounds) {
@@ -441,7 +468,10 @@ EmfWriter::EmfWriter(ByteSink& sink, const ReferenceDisplay& display, const Rect
     impl_->emit(impl_->header_record());
 }
 
-EmfWriter::~EmfWriter() = default;
+// A writer dropped unclosed still hands over what it has written, as it did record by record.
+EmfWriter::~EmfWriter() {
+    if (!impl_->failed()) impl_->hand_over();
+}
 
 ObjectId EmfWriter::create_pen(PenStyle style, int32_t width, uint32_t color) {
     if (style == PenStyle::null) return kStockNullPen;
@@ -623,7 +653,7 @@ bool EmfWriter::close() {
         // GDI records offPalEntries as 16 (the first byte after the fixed fields) even with
         // no palette entries; some readers compare it with what Windows writes.
         if (eof) reinterpret_cast<U_EMREOF*>(eof.get())->offPalEntries = 16;
-        ok = m.emit(eof.get(), true);
+        ok = m.emit(eof.get(), true) && m.hand_over();
     }
     if (ok) {
         const Record header = m.header_record();

@@ -46,17 +46,23 @@ enum class Damage {
 class TapSink final : public ByteSink {
 public:
     TapSink(FileSink& file, Damage damage) : file_(file), damage_(damage) {}
+    // The writer hands over whole records, several at a time.
     bool write(const void* data, size_t size) override {
-        std::string rec(static_cast<const char*>(data), size);
-        uint32_t head[3] = {0, 0, 0};
-        std::memcpy(head, rec.data(), std::min<size_t>(size, sizeof head));
-        if (damage_ == Damage::no_eof && head[0] == U_EMR_EOF) put(rec, 0, U_EMR_SAVEDC);
-        if (damage_ == Damage::bad_record_size && head[0] == U_EMR_LINETO && ++lines_ == 20000) put(rec, 4, 18);
-        if (damage_ == Damage::short_line && head[0] == U_EMR_LINETO && ++lines_ == 30000) put(rec, 4, 12);
-        if (damage_ == Damage::object_off_table && head[0] == U_EMR_SELECTOBJECT && !(head[2] & 0x80000000u) &&
-            ++selections_ == 300)
-            put(rec, 8, 5000);
-        return file_.write(rec.data(), rec.size());
+        std::string bytes(static_cast<const char*>(data), size);
+        for (size_t at = 0; at + 8 <= size;) {
+            uint32_t head[3] = {0, 0, 0};
+            std::memcpy(head, bytes.data() + at, std::min<size_t>(size - at, sizeof head));
+            if (head[1] < 8) break;
+            if (damage_ == Damage::no_eof && head[0] == U_EMR_EOF) put(bytes, at, U_EMR_SAVEDC);
+            if (damage_ == Damage::bad_record_size && head[0] == U_EMR_LINETO && ++lines_ == 20000)
+                put(bytes, at + 4, 18);
+            if (damage_ == Damage::short_line && head[0] == U_EMR_LINETO && ++lines_ == 30000) put(bytes, at + 4, 12);
+            if (damage_ == Damage::object_off_table && head[0] == U_EMR_SELECTOBJECT && !(head[2] & 0x80000000u) &&
+                ++selections_ == 300)
+                put(bytes, at + 8, 5000);
+            at += head[1];
+        }
+        return file_.write(bytes.data(), bytes.size());
     }
     bool patch(uint64_t offset, const void* data, size_t size) override { return file_.patch(offset, data, size); }
     // What Conversion's deferred commit does: hand everything over, keep the temporary.

@@ -140,10 +140,11 @@ TEST(EmfWriter, NullPenIsTheStockPenWithoutCreateRecord) {
 TEST(EmfWriter, ObjectsReachTheFileWhenSelectedAndFreedSlotsAreReused) {
     Picture p;
     EmfWriter& w = p.writer;
+    const uint64_t header_only = w.size();
     const ObjectId a = w.create_pen(PenStyle::solid, 1, 0x10);
     const ObjectId b = w.create_solid_brush(0x20);
     const ObjectId unused = w.create_pen(PenStyle::solid, 9, 0x30);
-    EXPECT_EQ(types_of(p.sink.bytes), (std::vector<uint32_t>{U_EMR_HEADER}));  // nothing recorded yet
+    EXPECT_EQ(w.size(), header_only);  // nothing recorded yet
     w.select_object(a);                       // slot 1
     w.select_object(b);                       // slot 2
     const ObjectId c = w.create_pen(PenStyle::solid, 2, 0x40);
@@ -463,6 +464,58 @@ public:
     uint64_t written = 0;
     int commits = 0;
 };
+
+// Takes bytes until `room` runs out, then refuses every write with the system's words.
+class FullSink final : public ByteSink {
+public:
+    explicit FullSink(uint64_t room) : room_(room) {}
+    bool write(const void*, size_t size) override {
+        if (full_ || size > room_) {
+            full_ = true;
+            return false;
+        }
+        room_ -= size;
+        written += size;
+        return true;
+    }
+    bool patch(uint64_t, const void*, size_t) override { return !full_; }
+    bool commit() override {
+        ++commits;
+        return !full_;
+    }
+    std::string error() const override { return full_ ? "No space left on device" : ""; }
+    uint64_t written = 0;
+    int commits = 0;
+
+private:
+    uint64_t room_;
+    bool full_ = false;
+};
+
+// The writer hands records over some at a time: a sink that fails on any of those writes,
+// the first, one in the middle or the last before EMR_EOF, still fails the picture with the
+// sink's reason and is never committed.
+TEST(EmfWriter, ASinkThatFillsUpFailsThePictureWhereverItFills) {
+    MemorySink whole;
+    const auto draw = [](EmfWriter& w) {
+        w.select_object(w.create_pen(PenStyle::solid, 1, 0x10));
+        for (int i = 0; i < 20000; ++i) w.line_to(i, i % 700);
+    };
+    {
+        EmfWriter w(whole, kDefaultDisplay, kFrame);
+        draw(w);
+        ASSERT_TRUE(w.close());
+    }
+    for (const uint64_t room : {uint64_t{0}, uint64_t{100}, whole.bytes.size() / 2, whole.bytes.size() - 21}) {
+        FullSink sink(room);
+        EmfWriter w(sink, kDefaultDisplay, kFrame);
+        draw(w);
+        EXPECT_FALSE(w.close()) << "room " << room;
+        EXPECT_EQ(w.error(), "No space left on device") << "room " << room;
+        EXPECT_EQ(sink.commits, 0) << "room " << room;
+        EXPECT_LE(sink.written, room);
+    }
+}
 
 TEST(EmfWriter, RecordEndingExactlyAtTheLimitIsKeptOneWordMoreIsRefused) {
     constexpr uint64_t limit = 0xFFFFFFFFull;
