@@ -22,6 +22,8 @@ CallEncoder::CallEncoder(size_t chunk_words, Flush flush) : chunk_words_(chunk_w
     words_.resize(chunk_words_ + kSlackWords);
 }
 
+[[gnu::noinline]] void CallEncoder::grow(size_t words) { words_.resize(words); }
+
 void CallEncoder::bytes(std::string_view s) {
     const size_t n = (s.size() + 3) / 4;
     uint32_t* at = room(1 + n);
@@ -37,12 +39,13 @@ void CallEncoder::maybe_flush() {
     if (used_ >= chunk_words_) flush();
 }
 
-void CallEncoder::flush() {
+[[gnu::noinline]] void CallEncoder::flush() {
     if (used_ == 0) return;
     words_.resize(used_);
     flush_(words_);
-    words_.clear();
-    words_.resize(chunk_words_ + kSlackWords);
+    // Whatever vector came back is written over from its start: only words it lacks are
+    // made (and zeroed), not the whole chunk again.
+    if (words_.size() < chunk_words_ + kSlackWords) words_.resize(chunk_words_ + kSlackWords);
     used_ = 0;
 }
 
@@ -123,12 +126,12 @@ void CallEncoder::delete_object(ObjectId id) {
 }
 
 void CallEncoder::move_to(int32_t x, int32_t y) {
-    op({uint32_t(Op::move), uint32_t(x), uint32_t(y)});
+    op3(uint32_t(Op::move), uint32_t(x), uint32_t(y));
     maybe_flush();
 }
 
 void CallEncoder::line_to(int32_t x, int32_t y) {
-    op({uint32_t(Op::line), uint32_t(x), uint32_t(y)});
+    op3(uint32_t(Op::line), uint32_t(x), uint32_t(y));
     maybe_flush();
 }
 

@@ -17,7 +17,7 @@ class CallEncoder final : public Surface {
 public:
     // `flush` is handed the words encoded so far whenever about `chunk_words` have gathered
     // (and at flush()); it may take them by swapping, and the encoder goes on in whatever
-    // vector it leaves behind, cleared.
+    // vector it leaves behind, writing over what that holds.
     using Flush = std::function<void(std::vector<uint32_t>& words)>;
     CallEncoder(size_t chunk_words, Flush flush);
 
@@ -41,14 +41,23 @@ private:
     // `n` words at the end of what is pending, to be filled in. The vector is kept at its
     // full size and only the count moves: a line is a few stores, not a vector insert.
     uint32_t* room(size_t n) {
-        if (used_ + n > words_.size()) words_.resize(used_ + n);
+        if (used_ + n > words_.size()) [[unlikely]]
+            grow(used_ + n);
         uint32_t* at = words_.data() + used_;
         used_ += n;
         return at;
     }
+    void grow(size_t words);  // out of line: the common call stays a few stores
     void op(std::initializer_list<uint32_t> w) {
         uint32_t* at = room(w.size());
         for (const uint32_t v : w) *at++ = v;
+    }
+    // Lines and moves are most of a drawing: three stores, no list in between.
+    void op3(uint32_t a, uint32_t b, uint32_t c) {
+        uint32_t* at = room(3);
+        at[0] = a;
+        at[1] = b;
+        at[2] = c;
     }
     void bytes(std::string_view s);
     void maybe_flush();
