@@ -2,6 +2,7 @@
 #include <cmath>
 #include <limits>
 
+#include "graph/extent_fold.h"
 #include "graph/renderer.h"
 
 namespace plotmint {
@@ -50,8 +51,24 @@ void add_text_box(Extent& boxes, bool& found, const Record& a, const Record& b, 
 }  // namespace
 
 uint64_t scan_extent(RecordReader& reader, Extent& extent, const PassStart& on_pass) {
+    return scan_extent(reader, extent, on_pass, nullptr);
+}
+
+uint64_t scan_extent(RecordReader& reader, Extent& extent, const PassStart& on_pass, const ExtentHalves* halves) {
     if (on_pass) on_pass(RunPass::extent);
     reader.rewind();
+    // The first record is read before anything else, since a first pass parsed in two
+    // feeds the halves' folds as it parses; when they saw the whole file, their join is
+    // the scan.
+    enum class First : uint8_t { none, pending, ended } first_state = First::none;
+    Record first;
+    if (halves) {
+        first_state = reader.read_record(first) ? First::pending : First::ended;
+        if (reader.split_folded()) {
+            ExtentFold whole = halves->head;
+            if (whole.join(halves->tail) && reader.skip_to_end()) return whole.finish(extent);
+        }
+    }
     // Each draw_to adds the previous point and its own. When the previous point is that
     // of an earlier draw_to it is in already, so only a point a move_to set (or the (0, 0)
     // start) is added again: the same extent, with half the work on a polyline.
@@ -78,7 +95,13 @@ uint64_t scan_extent(RecordReader& reader, Extent& extent, const PassStart& on_p
         }
     };
     const auto next = [&](Record& r) {
-        if (!reader.read_record(r)) return false;
+        if (first_state != First::none) [[unlikely]] {
+            if (first_state == First::ended) return false;
+            r = first;
+            first_state = First::none;
+        } else if (!reader.read_record(r)) {
+            return false;
+        }
         segment(r);
         return true;
     };
@@ -116,6 +139,111 @@ uint64_t scan_extent(RecordReader& reader, Extent& extent, const PassStart& on_p
     extent = Extent{std::min(base.xmin, e.xmin), std::max(base.xmax, e.xmax), std::min(base.ymin, e.ymin),
                     std::max(base.ymax, e.ymax)};
     return records;
+}
+
+void ExtentFold::add_box(const Record& a, const Record& b, const Record& end) { add_text_box(boxes_, found_, a, b, end); }
+
+// Everything here follows the scan's loop above: the two records after a text_begin are
+// its header whatever their codes, its text runs to the next text_end, and an end_of_plot
+// outside a block ends the blocks for good.
+void ExtentFold::add_to_text(const Record& r) {
+    if (!seen_end_) {
+        if (r.code == code::text_end) {
+            seen_end_ = true;
+            first_end_ = r;
+        } else if (r.code == code::text_begin || r.code == code::end_of_plot) {
+            clean_before_end_ = false;
+        }
+    }
+    switch (text_) {
+        case Text::done:
+            return;
+        case Text::header:
+            (header_left_ == 2 ? a_ : b_) = r;
+            if (--header_left_ == 0) text_ = Text::in_text;
+            return;
+        case Text::in_text:
+            if (r.code == code::text_end) {
+                add_box(a_, b_, r);
+                text_ = Text::outside;
+            }
+            return;
+        case Text::outside:
+            if (r.code == code::text_begin) {
+                text_ = Text::header;
+                header_left_ = 2;
+            } else if (r.code == code::end_of_plot) {
+                text_ = Text::done;
+            }
+            return;
+    }
+}
+
+void ExtentFold::add_boxes(const ExtentFold& other) {
+    if (!other.found_) return;
+    if (!found_) {
+        boxes_ = other.boxes_;
+        found_ = true;
+        return;
+    }
+    boxes_ = Extent{std::min(boxes_.xmin, other.boxes_.xmin), std::max(boxes_.xmax, other.boxes_.xmax),
+                    std::min(boxes_.ymin, other.boxes_.ymin), std::max(boxes_.ymax, other.boxes_.ymax)};
+}
+
+bool ExtentFold::join(const ExtentFold& next) {
+    // `next` read its records as if it started outside any block.
+    if (text_ == Text::header) return false;
+    if (text_ == Text::in_text && !next.clean_before_end_) return false;
+
+    // The segments: a chain that `next` starts with a draw_to begins at this fold's last
+    // point, which counts unless a draw_to here counted it already.
+    if (next.leads_with_draw_) {
+        if (seen_segment_) {
+            if (!counted_) extend(cx_, cy_);
+        } else {
+            leads_with_draw_ = true;
+        }
+    }
+    segments_ = Extent{std::min(segments_.xmin, next.segments_.xmin), std::max(segments_.xmax, next.segments_.xmax),
+                       std::min(segments_.ymin, next.segments_.ymin), std::max(segments_.ymax, next.segments_.ymax)};
+    if (next.seen_segment_) {
+        cx_ = next.cx_;
+        cy_ = next.cy_;
+        counted_ = next.counted_;
+        seen_segment_ = true;
+    }
+
+    // The blocks.
+    const bool was_in_text = text_ == Text::in_text;
+    if (text_ == Text::outside || (was_in_text && next.seen_end_)) {
+        if (was_in_text) add_box(a_, b_, next.first_end_);
+        add_boxes(next);
+        text_ = next.text_;
+        header_left_ = next.header_left_;
+        a_ = next.a_;
+        b_ = next.b_;
+    }
+    // Otherwise this fold's block goes on through all of `next` (which then started
+    // nothing), or the blocks had ended: `next` adds no box.
+
+    if (!seen_end_) {
+        clean_before_end_ = clean_before_end_ && next.clean_before_end_;
+        seen_end_ = next.seen_end_;
+        first_end_ = next.first_end_;
+    }
+    records_ += next.records_;
+    return true;
+}
+
+uint64_t ExtentFold::finish(Extent& extent) const {
+    Extent e = segments_;
+    // The chain starts at (0, 0), not yet counted.
+    if (leads_with_draw_) plotmint::extend(e, 0, 0);
+    Extent base = extent;
+    if (found_ && text_ != Text::header) base = boxes_;
+    extent = Extent{std::min(base.xmin, e.xmin), std::max(base.xmax, e.xmax), std::min(base.ymin, e.ymin),
+                    std::max(base.ymax, e.ymax)};
+    return records_;
 }
 
 Rect metafile_frame(int64_t width, int64_t height, int32_t margin, const ReferenceDisplay& d) {

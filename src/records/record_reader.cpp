@@ -147,6 +147,8 @@ struct RecordReader::Cache {
     // Graph-file offset just after the last record, where parsing resumes when a pass
     // stopped early left only a prefix cached.
     uint64_t frontier = 0;
+    // The split folds saw every record, half by half (see split_folded()).
+    bool folded = false;
 
     // The graph file the records came from, as it was when they were first read.
     platform::FileStamp stamp;
@@ -733,9 +735,19 @@ bool RecordReader::parse_in_two() {
     tail->start_text_at(split);
     tail->appending_ = true;
     RecordReader* const second = tail.get();
-    worker_->start([second] {
+    RecordFold* const head_fold = head_fold_ && tail_fold_ ? head_fold_ : nullptr;
+    RecordFold* const tail_fold = head_fold ? tail_fold_ : nullptr;
+    if (head_fold) {
+        head_fold->start();
+        tail_fold->start();
+    }
+    worker_->start([second, tail_fold] {
         Record r;
-        while (second->read_record(r)) {
+        if (tail_fold) {
+            while (second->read_record(r)) tail_fold->add(r);
+        } else {
+            while (second->read_record(r)) {
+            }
         }
     });
     // Should the first half throw (out of memory), the second must be done with its reader
@@ -757,7 +769,11 @@ bool RecordReader::parse_in_two() {
     head_stopped_ = head_cut_ = false;
     Record r;
     try {
-        while (read_text_record(r)) {
+        if (head_fold) {
+            while (read_text_record(r)) head_fold->add(r);
+        } else {
+            while (read_text_record(r)) {
+            }
         }
     } catch (...) {
         text_limit_ = UINT64_MAX;
@@ -796,11 +812,24 @@ bool RecordReader::parse_in_two() {
             cache_->frontier = head_stop_;
         } else {
             parsed_in_two_ = true;
+            cache_->folded = head_fold != nullptr;
         }
     }
     // Otherwise the first half ended the data (an item that is not a number): the record
     // file is complete as it is.
     restart();
+    return true;
+}
+
+bool RecordReader::split_folded() const { return cache_ && cache_->complete && cache_->folded; }
+
+bool RecordReader::skip_to_end() {
+    if (mode_ != Mode::cache || !cache_ || !cache_->complete) return false;
+    cache_segment_ = cache_->segments.size();
+    cache_len_ = cache_pos_ = 0;
+    if (progress_) progress_(pass_, cache_->frontier, size_);
+    Record r;
+    read_record_slow(r);  // no records are left: this sets how the pass ended
     return true;
 }
 

@@ -38,6 +38,15 @@ constexpr int32_t draw_to = 2, move_to = 3, set_width = 5, set_color = 6, fill_b
                   table_name_end = 35, end_of_plot = -999;
 }
 
+// Sees the records of a first pass that is parsed in two, half by half: each half's
+// records in order, on the thread that parses that half. start() comes before the first.
+class RecordFold {
+public:
+    virtual ~RecordFold() = default;
+    virtual void start() = 0;
+    virtual void add(const Record& r) = 0;
+};
+
 class RecordReader {
 public:
     // pass counts the rewinds since open (1 for the first pass); bytes are graph-file bytes.
@@ -116,6 +125,20 @@ public:
     void set_split_threshold(uint64_t bytes) { split_threshold_ = bytes; }
     // Whether the last first pass was parsed in two halves (tests).
     bool parsed_in_two() const { return parsed_in_two_; }
+    // Folds that see the two halves' records when a first pass is parsed in two; both or
+    // neither (nullptr). They must outlive the reader's use of them.
+    void set_split_folds(RecordFold* head, RecordFold* tail) {
+        head_fold_ = head;
+        tail_fold_ = tail;
+    }
+    // Whether the records of the open file are, all of them, what the folds saw: the
+    // head fold the first ones and the tail fold the rest, in order, and the pass ends
+    // after them as after the tail's last. Holds as long as the record file is kept.
+    bool split_folded() const;
+    // Ends this pass as reading every record from here would end it (bad_item() included),
+    // without reading them; only while the records come from a complete record file.
+    // Returns whether it could.
+    bool skip_to_end();
 
     // Whether the records of this pass come from the record file (tests).
     bool reading_cached_records() const { return mode_ == Mode::cache; }
@@ -182,6 +205,8 @@ private:
     // Parsing in two: the first half stops at text_limit_ as at the end of the file; where
     // it stopped, and whether a record was cut there.
     Worker* worker_ = nullptr;
+    RecordFold* head_fold_ = nullptr;
+    RecordFold* tail_fold_ = nullptr;
     uint64_t split_threshold_ = uint64_t{8} << 20;
     bool split_tried_ = false;
     bool parsed_in_two_ = false;

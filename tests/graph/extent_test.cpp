@@ -6,12 +6,15 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "graph/extent_fold.h"
 #include "graph/renderer.h"
+#include "worker/worker.h"
 
 namespace plotmint {
 namespace {
@@ -403,6 +406,161 @@ TEST(OnePassScan, AgreesWithTheTwoPassesOnTheGraphFiles) {
         EXPECT_EQ(two_pass_of(second, Extent{}), two);
         EXPECT_EQ(one_pass_of(second, Extent{}), two);  // from what the two passes left
     }
+}
+
+// ---- the scan in two pieces, joined -----------------------------------------------------
+
+std::vector<Record> records_of(const std::string& graph) {
+    RecordReader r;
+    r.open_memory(graph);
+    std::vector<Record> out;
+    Record rec;
+    while (r.read_record(rec)) out.push_back(rec);
+    return out;
+}
+
+ExtentFold fold_of(const std::vector<Record>& records, size_t from, size_t to) {
+    ExtentFold f;
+    f.start();
+    for (size_t i = from; i < to; ++i) f.add(records[i]);
+    return f;
+}
+
+// The records before `split` folded apart from the rest and joined: whether the join could
+// be made, and then what it gives.
+std::optional<Scanned> joined_at(const std::string& graph, size_t split, const Extent& start) {
+    const std::vector<Record> records = records_of(graph);
+    ExtentFold whole = fold_of(records, 0, split);
+    if (!whole.join(fold_of(records, split, records.size()))) return std::nullopt;
+    Scanned out;
+    out.extent = start;
+    out.records = whole.finish(out.extent);
+    return out;
+}
+
+Scanned scan_only(const std::string& graph, const Extent& start) {
+    Scanned s = one_pass_of(graph, start);
+    s.bad_item = false;
+    s.bad_offset = 0;
+    return s;
+}
+
+struct JoinCase {
+    const char* name;
+    std::string graph;
+    size_t split;  // records before it go to the first piece
+    bool joins;
+};
+
+void PrintTo(const JoinCase& c, std::ostream* os) { *os << c.name; }
+
+class JoinedScan : public ::testing::TestWithParam<JoinCase> {};
+
+// Where the pieces meet decides whether they join; when they do, the join is the scan.
+TEST_P(JoinedScan, JoinsWhereItCanAndThenGivesTheScan) {
+    const JoinCase& c = GetParam();
+    for (const Extent start : {Extent{}, Extent{-50, 50, -60, 60}}) {
+        const std::optional<Scanned> got = joined_at(c.graph, c.split, start);
+        ASSERT_EQ(got.has_value(), c.joins);
+        if (got) EXPECT_EQ(*got, scan_only(c.graph, start));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Splits, JoinedScan,
+    ::testing::Values(
+        JoinCase{"at_the_start", std::string(kBlock) + "2 7000 10", 0, true},
+        JoinCase{"at_the_end", std::string(kBlock) + "2 7000 10", 6, true},
+        JoinCase{"after_a_block", std::string(kBlock) + kBlock, 5, true},
+        // Between a text_begin and the last of its two header records nothing can be told.
+        JoinCase{"before_the_header", kBlock, 1, false},
+        JoinCase{"inside_the_header", kBlock, 2, false},
+        // In a block's text: its text_end is the second piece's first.
+        JoinCase{"after_the_header", kBlock, 3, true},
+        JoinCase{"inside_the_text", std::string(kBlock) + "3 0 0  2 10 10", 4, true},
+        JoinCase{"text_end_opens_the_piece", std::string(kBlock) + kBlock, 4, true},
+        // ... unless something before it in the second piece would have started or ended blocks.
+        JoinCase{"text_begin_in_the_text", "25 1 0  0 100 0  0 1000 2000  25 1 0  29 500 0", 3, false},
+        JoinCase{"end_of_plot_in_the_text", "25 1 0  0 100 0  0 1000 2000  -999 0 0  29 500 0  " + std::string(kBlock),
+                 3, false},
+        // The text runs on to the end of the file: that block adds nothing.
+        JoinCase{"text_to_the_end", std::string(kBlock) + "25 1 0  0 100 0  0 3000 3000  0 0 65  2 9 9", 8, true},
+        // After end_of_plot the second piece's blocks count for nothing.
+        JoinCase{"after_end_of_plot", "-999 0 0  " + std::string(kBlock), 1, true},
+        JoinCase{"end_of_plot_in_the_second", std::string(kBlock) + "-999 0 0  " + kBlock, 3, true},
+        // A header cut off at the end voids every box, those of the first piece too.
+        JoinCase{"header_cut_in_the_second", std::string(kBlock) + "3 1 1  2 5 5  25 1 0  0 100 0", 6, true},
+        // The segments: a draw_to that opens the second piece starts from the first's last point.
+        JoinCase{"move_then_draw", "3 -300 -400  2 20 30", 1, true},
+        JoinCase{"draw_then_draw", "3 900 900  2 -300 -400  2 20 30", 2, true},
+        JoinCase{"no_segment_in_the_first", "7 1 0  0 5 5  2 20 30", 2, true},
+        JoinCase{"no_segment_in_the_second", "3 -300 -400  7 1 0  0 5 5", 1, true}),
+    [](const ::testing::TestParamInfo<JoinCase>& param) { return std::string(param.param.name); });
+
+// Every split of random streams: joined pieces give the one-pass scan whenever they join,
+// and they join at nearly every split.
+TEST(JoinedScan, AgreesWithTheScanAtEverySplitOfRandomStreams) {
+    std::mt19937 rng(20261209);
+    const auto pick = [&rng](size_t n) { return static_cast<uint32_t>(rng() % n); };
+    const int32_t codes[] = {2, 2, 2, 3, 3, 25, 25, 29, 29, -999, 0, 5, 7, 20};
+    const Extent starts[] = {Extent{}, Extent{-50, 50, -60, 60}, Extent{3000, 3100, -10, 10}};
+    size_t splits = 0, joined = 0;
+    for (int round = 0; round < 1500; ++round) {
+        std::string graph;
+        const uint32_t n = pick(40);
+        for (uint32_t i = 0; i < n; ++i) {
+            int32_t a = static_cast<int32_t>(pick(20000)) - 10000, b = static_cast<int32_t>(pick(20000)) - 10000;
+            if (pick(10) == 0) a = static_cast<int32_t>(pick(3600));
+            graph += std::to_string(codes[pick(std::size(codes))]) + ' ' + std::to_string(a) + ' ' +
+                     std::to_string(b) + '\n';
+        }
+        if (pick(8) == 0) graph += "2 x 3\n3 4 4\n";
+        const Extent start = starts[pick(std::size(starts))];
+        const Scanned expected = scan_only(graph, start);
+        const size_t records = records_of(graph).size();
+        for (size_t split = 0; split <= records; ++split) {
+            ++splits;
+            const std::optional<Scanned> got = joined_at(graph, split, start);
+            if (!got) continue;
+            ++joined;
+            ASSERT_EQ(*got, expected) << graph << "split before record " << split;
+        }
+    }
+    EXPECT_GT(joined, splits * 3 / 4) << joined << " of " << splits;
+}
+
+// A file parsed in two: the scan joins what the halves' folds saw instead of reading the
+// records again, and ends the pass as reading them would.
+TEST(JoinedScan, TakesTheHalvesOfAFileParsedInTwo) {
+    const std::unique_ptr<Worker> worker = make_inline_worker();
+    const std::vector<fs::path> files = graph_files();
+    int taken = 0;
+    for (const fs::path& path : files) {
+        SCOPED_TRACE(path.string());
+        RecordReader plain;
+        ASSERT_TRUE(plain.open(path.string()));
+        const Scanned expected = one_pass_of(plain, Extent{});
+
+        RecordReader r;
+        r.set_cache_threshold(0);
+        r.set_split_threshold(0);
+        r.set_worker(worker.get());
+        ExtentHalves halves;
+        r.set_split_folds(&halves.head, &halves.tail);
+        ASSERT_TRUE(r.open(path.string()));
+        Extent e;
+        const auto scan = [&halves](RecordReader& reader, Extent& x) { return scan_extent(reader, x, {}, &halves); };
+        EXPECT_EQ(scanned_by(r, Extent{}, scan), expected);  // the first pass parses here
+        EXPECT_EQ(scanned_by(r, Extent{}, scan), expected);  // from the record file
+        if (!r.split_folded()) continue;
+        ++taken;
+        // The join is what answers: halves that saw nothing give nothing.
+        ExtentHalves empty;
+        empty.head.start();
+        empty.tail.start();
+        EXPECT_EQ(scan_extent(r, e, {}, &empty), 0u);
+    }
+    EXPECT_GE(taken, 5);
 }
 
 // One pass over the file: one rewind, told as the extent pass.

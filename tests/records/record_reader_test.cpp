@@ -235,6 +235,17 @@ std::unique_ptr<Worker> worker_of(WorkerKind kind) {
     return kind == WorkerKind::thread ? make_worker() : make_inline_worker();
 }
 
+// A fold that keeps what it is given.
+struct Collect final : RecordFold {
+    std::vector<Record> records;
+    int starts = 0;
+    void start() override {
+        ++starts;
+        records.clear();
+    }
+    void add(const Record& rec) override { records.push_back(rec); }
+};
+
 // One record a line, as drawings are written, so that the halves meet on a whole record;
 // `tail` is appended as it is (a partial record, an item that is not a number).
 std::string lines_text(uint32_t seed, size_t bytes, const std::string& tail = {}) {
@@ -320,12 +331,33 @@ TEST_P(ReaderSplit, GivesWhatOneParseGives) {
     r.set_cache_threshold(0);
     r.set_split_threshold(0);
     r.set_worker(worker.get());
+    Collect head, tail;
+    r.set_split_folds(&head, &tail);
     ASSERT_TRUE(r.open(path.string()));
     EXPECT_EQ(read_pass(r), expected);
     if (c.meets == Meets::yes) {
         EXPECT_TRUE(r.parsed_in_two());
     } else if (c.meets == Meets::no) {
         EXPECT_FALSE(r.parsed_in_two());
+    }
+    // The folds saw the records, half by half, exactly when the halves were kept.
+    EXPECT_EQ(r.split_folded(), r.parsed_in_two());
+    if (r.split_folded()) {
+        EXPECT_EQ(head.starts, 1);
+        EXPECT_EQ(tail.starts, 1);
+        EXPECT_FALSE(head.records.empty());
+        std::vector<Record> both = head.records;
+        both.insert(both.end(), tail.records.begin(), tail.records.end());
+        EXPECT_EQ(both, expected.records);
+        // Skipping the records ends the pass as reading them does.
+        r.rewind();
+        Record first;
+        ASSERT_TRUE(r.read_record(first));
+        ASSERT_TRUE(r.skip_to_end());
+        EXPECT_EQ(r.bad_item(), expected.bad);
+        EXPECT_EQ(r.bad_item_offset(), expected.bad_offset);
+        Record none;
+        EXPECT_FALSE(r.read_record(none));
     }
     EXPECT_EQ(read_pass(r), expected);
     EXPECT_TRUE(r.reading_cached_records());

@@ -7,6 +7,7 @@
 
 #include "base/format.h"
 #include "base/platform.h"
+#include "graph/extent_fold.h"
 #include "metafile/call_log.h"
 #include "metafile/emf_follower.h"
 #include "metafile/emf_writer.h"
@@ -186,7 +187,11 @@ bool draw_beside_writer(Worker* worker, Surface& writer, Draw&& draw) {
 Conversion::Conversion(std::string graph_file) : Conversion(std::move(graph_file), std::nullopt) {}
 
 Conversion::Conversion(std::string graph_file, std::optional<std::string> text)
-    : graph_file_(std::move(graph_file)), text_(std::move(text)), reader_(std::make_unique<RecordReader>()) {
+    : graph_file_(std::move(graph_file)),
+      text_(std::move(text)),
+      halves_(std::make_unique<ExtentHalves>()),
+      reader_(std::make_unique<RecordReader>()) {
+    reader_->set_split_folds(&halves_->head, &halves_->tail);
     use_worker(make_worker());
 }
 
@@ -254,7 +259,7 @@ DrawRunResult Conversion::run(const Settings& settings, const PictureTarget& tar
 
     Extent& extent = result.extent;
     extent = Extent{};
-    const uint64_t records = scan_extent(reader, extent, on_pass);
+    const uint64_t records = scan_extent(reader, extent, on_pass, halves_.get());
     if (reader.read_failed()) {
         log.log_line(strformat("cannot read %s: %s.", graph_file_.c_str(), reader.read_error().c_str()));
         return result;

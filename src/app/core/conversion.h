@@ -19,6 +19,8 @@
 
 namespace plotmint {
 
+struct ExtentHalves;
+
 class Surface;
 
 // How far a run has got: which pass, and how many bytes of the graph file it has read (of the
@@ -112,6 +114,9 @@ private:
 
     std::string graph_file_;
     std::optional<std::string> text_;  // the graph file itself, when held in memory
+    // What the extent scan needs of the halves of a file parsed in two, gathered while they
+    // are parsed; the reader feeds them, so they outlive it.
+    std::unique_ptr<ExtentHalves> halves_;
     std::unique_ptr<RecordReader> reader_;
     std::unique_ptr<Worker> worker_;
     // Writes the metafile while the passes draw: a thread of its own beside worker_, which
