@@ -4,6 +4,7 @@
 // becomes a join of the two. A fold starts as if the records before it had left the scan
 // outside any text block; joining it after a fold that left the scan inside a block's text
 // still works as long as the later fold's records before its first text_end start nothing.
+#include <cstddef>
 #include <cstdint>
 
 #include "graph/renderer.h"
@@ -14,7 +15,10 @@ namespace plotmint {
 class ExtentFold final : public RecordFold {
 public:
     void start() override { *this = ExtentFold{}; }
-    void add(const Record& r) override {
+    void add(const Record* records, size_t count) override {
+        for (size_t i = 0; i < count; ++i) add(records[i]);
+    }
+    void add(const Record& r) {
         ++records_;
         if (r.code == code::draw_to) {
             if (!counted_) {

@@ -702,6 +702,22 @@ constexpr size_t kSplitWindow = 64 * 1024;
 
 inline bool is_space(char c) { return class_of(c) == kSpace; }
 
+// Reads records to the end, handing them to `fold` a few hundred at a time: one call per
+// record would cost the fold as much as its work.
+template <class Read>
+void fold_records(RecordFold* fold, Read read) {
+    constexpr size_t kBatch = 256;
+    Record batch[kBatch];
+    size_t n = 0;
+    while (read(batch[n])) {
+        if (++n == kBatch) {
+            fold->add(batch, n);
+            n = 0;
+        }
+    }
+    fold->add(batch, n);
+}
+
 }  // namespace
 
 // The offset just after the first line break at or after the middle of the file (after
@@ -742,10 +758,10 @@ bool RecordReader::parse_in_two() {
         tail_fold->start();
     }
     worker_->start([second, tail_fold] {
-        Record r;
         if (tail_fold) {
-            while (second->read_record(r)) tail_fold->add(r);
+            fold_records(tail_fold, [second](Record& r) { return second->read_record(r); });
         } else {
+            Record r;
             while (second->read_record(r)) {
             }
         }
@@ -770,7 +786,7 @@ bool RecordReader::parse_in_two() {
     Record r;
     try {
         if (head_fold) {
-            while (read_text_record(r)) head_fold->add(r);
+            fold_records(head_fold, [this](Record& rec) { return read_text_record(rec); });
         } else {
             while (read_text_record(r)) {
             }

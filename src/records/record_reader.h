@@ -39,12 +39,13 @@ constexpr int32_t draw_to = 2, move_to = 3, set_width = 5, set_color = 6, fill_b
 }
 
 // Sees the records of a first pass that is parsed in two, half by half: each half's
-// records in order, on the thread that parses that half. start() comes before the first.
+// records in order, some at a time, on the thread that parses that half. start() comes
+// before the first.
 class RecordFold {
 public:
     virtual ~RecordFold() = default;
     virtual void start() = 0;
-    virtual void add(const Record& r) = 0;
+    virtual void add(const Record* records, size_t count) = 0;
 };
 
 class RecordReader {

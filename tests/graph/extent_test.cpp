@@ -462,7 +462,9 @@ TEST_P(JoinedScan, JoinsWhereItCanAndThenGivesTheScan) {
     for (const Extent start : {Extent{}, Extent{-50, 50, -60, 60}}) {
         const std::optional<Scanned> got = joined_at(c.graph, c.split, start);
         ASSERT_EQ(got.has_value(), c.joins);
-        if (got) EXPECT_EQ(*got, scan_only(c.graph, start));
+        if (got) {
+            EXPECT_EQ(*got, scan_only(c.graph, start));
+        }
     }
 }
 

@@ -243,7 +243,7 @@ struct Collect final : RecordFold {
         ++starts;
         records.clear();
     }
-    void add(const Record& rec) override { records.push_back(rec); }
+    void add(const Record* recs, size_t n) override { records.insert(records.end(), recs, recs + n); }
 };
 
 // One record a line, as drawings are written, so that the halves meet on a whole record;
