@@ -702,8 +702,8 @@ constexpr size_t kSplitWindow = 64 * 1024;
 
 inline bool is_space(char c) { return class_of(c) == kSpace; }
 
-// Reads records to the end, handing them to `fold` a few hundred at a time: one call per
-// record would cost the fold as much as its work.
+// Reads records to the end, handing them to `fold` (if any) a few hundred at a time: one
+// call per record would cost the fold as much as its work.
 template <class Read>
 void fold_records(RecordFold* fold, Read read) {
     constexpr size_t kBatch = 256;
@@ -711,11 +711,11 @@ void fold_records(RecordFold* fold, Read read) {
     size_t n = 0;
     while (read(batch[n])) {
         if (++n == kBatch) {
-            fold->add(batch, n);
+            if (fold) fold->add(batch, n);
             n = 0;
         }
     }
-    fold->add(batch, n);
+    if (fold) fold->add(batch, n);
 }
 
 }  // namespace
@@ -758,13 +758,7 @@ bool RecordReader::parse_in_two() {
         tail_fold->start();
     }
     worker_->start([second, tail_fold] {
-        if (tail_fold) {
-            fold_records(tail_fold, [second](Record& r) { return second->read_record(r); });
-        } else {
-            Record r;
-            while (second->read_record(r)) {
-            }
-        }
+        fold_records(tail_fold, [second](Record& r) { return second->read_record(r); });
     });
     // Should the first half throw (out of memory), the second must be done with its reader
     // before that goes; its own exception is then of no interest.
@@ -783,14 +777,8 @@ bool RecordReader::parse_in_two() {
     // The first half, as the first pass would parse it, up to the split.
     text_limit_ = split;
     head_stopped_ = head_cut_ = false;
-    Record r;
     try {
-        if (head_fold) {
-            fold_records(head_fold, [this](Record& rec) { return read_text_record(rec); });
-        } else {
-            while (read_text_record(r)) {
-            }
-        }
+        fold_records(head_fold, [this](Record& r) { return read_text_record(r); });
     } catch (...) {
         text_limit_ = UINT64_MAX;
         throw;
